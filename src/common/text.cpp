@@ -1,0 +1,49 @@
+// Bounded text helpers: fit or report, never overflow.
+#include "common/text.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace tarnvel {
+
+bool fit_format(std::span<char> out, const char* fmt, ...)
+{
+    if (out.empty()) return false;
+    va_list ap;
+    va_start(ap, fmt);
+    int n = std::vsnprintf(out.data(), out.size(), fmt, ap);
+    va_end(ap);
+    if (n < 0 || static_cast<std::size_t>(n) >= out.size()) {
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+bool fit_copy(std::span<char> out, const char* text)
+{
+    return fit_format(out, "%s", text);
+}
+
+bool fit_append(std::span<char> out, const char* text)
+{
+    std::size_t used = strnlen(out.data(), out.size());
+    if (used == out.size()) return false;
+    std::size_t add = std::strlen(text);
+    if (add >= out.size() - used) return false;
+    std::memcpy(out.data() + used, text, add + 1);
+    return true;
+}
+
+void refuse(const char* fmt, ...)
+{
+    std::fputs("tarnvel: ", stderr);
+    va_list ap;
+    va_start(ap, fmt);
+    std::vfprintf(stderr, fmt, ap);
+    va_end(ap);
+    std::fputc('\n', stderr);
+}
+
+} // namespace tarnvel

@@ -1,0 +1,24 @@
+// Bounded text: every write into a fixed buffer goes through these helpers, which either fit
+// the whole text or leave the buffer empty and say so. Nothing is ever cut and then acted on.
+#pragma once
+
+#include <cstddef>
+#include <span>
+
+namespace tarnvel {
+
+// printf-style formatting into `out`. True when the whole text (and its terminator) fit;
+// otherwise `out` holds the empty text.
+bool fit_format(std::span<char> out, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+// Copies `text` whole into `out`, or leaves the empty text there and returns false.
+bool fit_copy(std::span<char> out, const char* text);
+
+// Appends `text` to the text already in `out`, whole or not at all.
+bool fit_append(std::span<char> out, const char* text);
+
+// One line on stderr, "tarnvel: " and the message: a refusal that has no message of its own
+// on stdout, where the device's scripts read.
+void refuse(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+} // namespace tarnvel

@@ -1,0 +1,152 @@
+#include "fake_host.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <filesystem>
+#include <fstream>
+#include <malloc.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarnvel::test {
+namespace {
+
+FakeHost* active = nullptr;
+
+std::string fd_path(int fd)
+{
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    char target[4096];
+    ssize_t n = ::readlink(link, target, sizeof target - 1);
+    return n < 0 ? std::string("?") : std::string(target, static_cast<std::size_t>(n));
+}
+
+int fake_run(const char* const argv[], bool quiet)
+{
+    std::vector<std::string> words;
+    std::string line = "run:";
+    for (const char* const* a = argv; *a != nullptr; ++a) {
+        words.emplace_back(*a);
+        line += " ";
+        line += *a;
+    }
+    if (quiet) line += " >/dev/null";
+    active->commands.push_back(line);
+    return active->on_run ? active->on_run(words) : 0;
+}
+
+int fake_shell(const char* text)
+{
+    active->commands.push_back(std::string("sh: ") + text);
+    return active->on_shell ? active->on_shell(text) : 0;
+}
+
+void fake_sleep(unsigned seconds)
+{
+    active->sleeps.push_back(seconds);
+    if (active->on_sleep) active->on_sleep(seconds);
+}
+
+time_t fake_now() { return active->clock; }
+
+int fake_sysinfo(struct sysinfo* info) { return active->on_sysinfo ? active->on_sysinfo(info) : -1; }
+
+int fake_ioctl(int fd, unsigned long request, void* arg)
+{
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "%#lx ", request);
+    active->ioctls.push_back(hex + fd_path(fd));
+    return active->on_ioctl ? active->on_ioctl(fd, request, arg) : 0;
+}
+
+std::string capture(int fd, FILE* stream, const std::function<void()>& body)
+{
+    std::fflush(stream);
+    char name[] = "/tmp/tarnvel-capture-XXXXXX";
+    int tmp = ::mkstemp(name);
+    ::unlink(name);
+    int saved = ::dup(fd);
+    ::dup2(tmp, fd);
+    body();
+    std::fflush(stream);
+    ::dup2(saved, fd);
+    ::close(saved);
+    std::string out;
+    ::lseek(tmp, 0, SEEK_SET);
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(tmp, buf, sizeof buf)) > 0) out.append(buf, static_cast<std::size_t>(n));
+    ::close(tmp);
+    return out;
+}
+
+} // namespace
+
+FakeHost::FakeHost()
+{
+    char tmpl[] = "/tmp/tarnvel-test-XXXXXX";
+    root_ = ::mkdtemp(tmpl);
+    active = this;
+    previous_ = host::install(host::Binding{root_.c_str(), fake_run, fake_shell, fake_sleep, fake_now,
+                                            fake_sysinfo, fake_ioctl, 0});
+}
+
+FakeHost::~FakeHost()
+{
+    host::install(previous_);
+    active = nullptr;
+    std::error_code ec;
+    std::filesystem::remove_all(root_, ec);
+}
+
+void FakeHost::write(const std::string& logical, const std::string& content) const
+{
+    std::filesystem::path p = path(logical);
+    std::filesystem::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << content;
+}
+
+std::string FakeHost::read(const std::string& logical) const
+{
+    std::ifstream in(path(logical), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void FakeHost::make_dir(const std::string& logical) const { std::filesystem::create_directories(path(logical)); }
+
+bool FakeHost::exists(const std::string& logical) const
+{
+    struct stat st;
+    return ::lstat(path(logical).c_str(), &st) == 0;
+}
+
+std::string capture_stdout(const std::function<void()>& body) { return capture(STDOUT_FILENO, stdout, body); }
+
+std::string capture_stderr(const std::function<void()>& body) { return capture(STDERR_FILENO, stderr, body); }
+
+int open_descriptors()
+{
+    int count = 0;
+    DIR* d = ::opendir("/proc/self/fd");
+    while (::readdir(d) != nullptr) ++count;
+    ::closedir(d);
+    return count;
+}
+
+std::size_t heap_in_use() { return mallinfo2().uordblks; }
+
+std::string pointer_text(const void* p)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%p", p);
+    return buf;
+}
+
+} // namespace tarnvel::test

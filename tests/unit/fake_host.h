@@ -1,0 +1,65 @@
+// A stand-in for the device, installed through the seam: fixed paths rooted in a fresh
+// temporary folder, programs and shell texts recorded instead of run, sleeps and the clock
+// recorded, ioctls answered by the test.
+#pragma once
+
+#include "common/host.h"
+
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct sysinfo;
+
+namespace tarnvel::test {
+
+class FakeHost {
+public:
+    FakeHost();
+    ~FakeHost();
+    FakeHost(const FakeHost&) = delete;
+    FakeHost& operator=(const FakeHost&) = delete;
+
+    // Where a fixed path of the device lies in this test.
+    std::string path(const std::string& logical) const { return root_ + logical; }
+    // Writes `content` at the fixed path `logical`, creating its folders.
+    void write(const std::string& logical, const std::string& content) const;
+    std::string read(const std::string& logical) const;
+    void make_dir(const std::string& logical) const;
+    bool exists(const std::string& logical) const;
+
+    // What ran, in order: "sh: TEXT" for shell texts, "run: A B C" for programs, with
+    // " >/dev/null" appended when their stdout was discarded.
+    std::vector<std::string> commands;
+    std::vector<unsigned> sleeps;
+    // ioctls as "REQUEST PATH" with the request in hex and the path under the test's root.
+    std::vector<std::string> ioctls;
+
+    time_t clock = 1'700'000'000;
+    std::function<int(int fd, unsigned long request, void* arg)> on_ioctl;
+    std::function<int(struct sysinfo*)> on_sysinfo;
+    // Called for each program or shell text after it is recorded (to act out its effect).
+    std::function<int(const std::vector<std::string>& argv)> on_run;
+    std::function<int(const std::string& text)> on_shell;
+    // Called for each sleep after it is recorded.
+    std::function<void(unsigned seconds)> on_sleep;
+
+private:
+    std::string root_;
+    host::Binding previous_;
+};
+
+// Runs `body` and returns what it printed on stdout.
+std::string capture_stdout(const std::function<void()>& body);
+// Runs `body` and returns what it printed on stderr.
+std::string capture_stderr(const std::function<void()>& body);
+
+// The process's open descriptors and heap in use, for leak checks of the daemons.
+int open_descriptors();
+std::size_t heap_in_use();
+
+// Formats a pointer as the tool's %p does.
+std::string pointer_text(const void* p);
+
+} // namespace tarnvel::test
