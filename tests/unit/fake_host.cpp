@@ -58,9 +58,7 @@ int fake_sysinfo(struct sysinfo* info) { return active->on_sysinfo ? active->on_
 
 int fake_ioctl(int fd, unsigned long request, void* arg)
 {
-    char hex[32];
-    std::snprintf(hex, sizeof hex, "%#lx ", request);
-    active->ioctls.push_back(hex + fd_path(fd));
+    active->ioctls.push_back(ioctl_line(request, fd_path(fd)));
     return active->on_ioctl ? active->on_ioctl(fd, request, arg) : 0;
 }
 
@@ -141,6 +139,13 @@ int open_descriptors()
 }
 
 std::size_t heap_in_use() { return mallinfo2().uordblks; }
+
+std::string ioctl_line(unsigned long request, const std::string& path)
+{
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "%#lx ", request);
+    return hex + path;
+}
 
 std::string pointer_text(const void* p)
 {

@@ -59,6 +59,9 @@ std::string capture_stderr(const std::function<void()>& body);
 int open_descriptors();
 std::size_t heap_in_use();
 
+// An entry of FakeHost::ioctls: the request in hex and the path of the descriptor.
+std::string ioctl_line(unsigned long request, const std::string& path);
+
 // Formats a pointer as the tool's %p does.
 std::string pointer_text(const void* p);
 
