@@ -6,9 +6,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
+#include <unistd.h> // environ, declared there for C++ (which builds with _GNU_SOURCE)
 
 namespace tarnvel {
 namespace {

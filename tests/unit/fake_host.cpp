@@ -1,6 +1,5 @@
 #include "fake_host.h"
 
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +10,18 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
+
+// Under AddressSanitizer the heap is the sanitizer's, which mallinfo2 does not see.
+#if defined(__SANITIZE_ADDRESS__)
+#define TARNVEL_ASAN_HEAP 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TARNVEL_ASAN_HEAP 1
+#endif
+#endif
+#ifdef TARNVEL_ASAN_HEAP
+#include <sanitizer/allocator_interface.h>
+#endif
 
 namespace tarnvel::test {
 namespace {
@@ -77,7 +88,7 @@ std::string capture(int fd, FILE* stream, const std::function<void()>& body)
     std::string out;
     ::lseek(tmp, 0, SEEK_SET);
     char buf[4096];
-    ssize_t n;
+    ssize_t n = 0;
     while ((n = ::read(tmp, buf, sizeof buf)) > 0) out.append(buf, static_cast<std::size_t>(n));
     ::close(tmp);
     return out;
@@ -138,7 +149,14 @@ int open_descriptors()
     return count;
 }
 
-std::size_t heap_in_use() { return mallinfo2().uordblks; }
+std::size_t heap_in_use()
+{
+#ifdef TARNVEL_ASAN_HEAP
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
+}
 
 std::string ioctl_line(unsigned long request, const std::string& path)
 {

@@ -1,0 +1,11 @@
+# Runs one fuzz target for a while: new inputs go to WORK/corpus, crashes to WORK/artifacts.
+# Usage: run.sh TARGET SEEDS WORK SECONDS
+set -eu
+target=$1 seeds=$2 work=$3 seconds=$4
+rm -rf "$work/artifacts"
+mkdir -p "$work/corpus" "$work/artifacts"
+# stdout and stderr of the tool are closed (its lines and refusals would flood the log); the
+# fuzzer's and the sanitizers' reports still come through. An input that takes over 10 s is
+# a hang, reported like a crash.
+exec "$target" -max_total_time="$seconds" -timeout=10 -close_fd_mask=3 -print_final_stats=1 \
+    -artifact_prefix="$work/artifacts/" "$work/corpus" "$seeds"
