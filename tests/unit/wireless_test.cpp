@@ -1,5 +1,4 @@
 #include "common/platform.h"
-#include "dispatch/dispatch.h"
 #include "fake_host.h"
 #include "wireless/channel.h"
 #include "wireless/credentials.h"
@@ -14,8 +13,6 @@
 #include <map>
 #include <string>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <vector>
 
 using namespace tarnvel;
@@ -134,27 +131,6 @@ TEST(LinkGate, RunsTheCommandOnlyWithoutAnEstablishedLink)
     }
 }
 
-TEST(LinkGate, AsksThroughOneDatagramSocketAndClosesIt)
-{
-    FakeHost host;
-    std::vector<std::string> sockets;
-    host.on_ioctl = [&](int fd, unsigned long, void*) {
-        int domain = -1, type = -1;
-        socklen_t len = sizeof domain;
-        getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &len);
-        len = sizeof type;
-        getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len);
-        sockets.push_back(std::to_string(fd) + (domain == AF_INET && type == SOCK_DGRAM ? " inet dgram" : " other"));
-        return -1;
-    };
-    const int before = tarnvel::test::open_descriptors();
-    call(getWlBssInfo, {"-1", "wlan0_wlan1", "0"});
-    EXPECT_EQ(tarnvel::test::open_descriptors(), before);
-    ASSERT_EQ(sockets.size(), 2u);
-    EXPECT_EQ(sockets[0], sockets[1]);
-    EXPECT_NE(sockets[0].find(" inet dgram"), std::string::npos) << sockets[0];
-}
-
 TEST(LinkGate, JoinsTheWordsEachFollowedByOneSpace)
 {
     struct Case {
@@ -245,19 +221,6 @@ TEST(LinkGate, WithoutInterfacesOrDelayNothingHappens)
     }
 }
 
-TEST(LinkGate, IwGetExtRefusesNamesThatDoNotFitTheField)
-{
-    FakeHost host;
-    struct iwreq wrq = {};
-    EXPECT_EQ(iw_get_ext(0, "wlan0", platform::kSiocGIwName, &wrq), 0);
-    EXPECT_STREQ(wrq.ifr_name, "wlan0");
-    EXPECT_EQ(iw_get_ext(0, std::string(IFNAMSIZ, 'x').c_str(), platform::kSiocGIwName, &wrq), -1);
-    EXPECT_EQ(errno, ENODEV);
-    EXPECT_EQ(iw_get_ext(0, "", platform::kSiocGIwName, &wrq), -1);
-    EXPECT_EQ(host.ioctls.size(), 1u);
-    EXPECT_EQ(host.ioctls[0].rfind("0x8b01 ", 0), 0u) << host.ioctls[0];
-}
-
 // --- the automatic channel list ----------------------------------------------------------
 
 namespace {
@@ -334,23 +297,6 @@ TEST(ChannelList, AppendsTheCodeOrActsOnTheReservedOnes)
         EXPECT_EQ(host.exists("/var/wifi_channel_list"), c.list != nullptr) << what;
         EXPECT_EQ(host.read("/var/wifi_channel_list"), c.list ? c.list : "") << what;
     }
-}
-
-TEST(ChannelList, OnlyGrows)
-{
-    FakeHost host;
-    host.make_dir("/var");
-    act_out_copy(host);
-    for (const char* field : {"  6\n", "  6\n", "149\n", "000\n", " 36\n"}) {
-        host.write("/proc/auto_channel_switch", field);
-        call(wifi_channel_switch, {"-k"});
-    }
-    EXPECT_EQ(host.read("/var/wifi_channel_list"), "006006149036");
-    struct stat st;
-    mode_t mask = umask(0);
-    umask(mask);
-    ASSERT_EQ(stat(host.path("/var/wifi_channel_list").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
 }
 
 TEST(ChannelList, AListThatDoesNotOpenLosesTheCodeQuietly)
@@ -490,24 +436,6 @@ TEST(Credentials, TheLengthsTheDeviceAlwaysTook)
     });
 }
 
-TEST(Credentials, AppendsToWhatIsThereAndCreatesWithTheShellsMode)
-{
-    FakeHost host;
-    host.write("/var/mibSetting", "DEF_WLAN0_SSID=old\n");
-    call(change_default_WPA_PW, {"-h", "one"});
-    call(change_default_WPA_PW, {"-h", "two"});
-    EXPECT_EQ(host.read("/var/mibSetting"), "DEF_WLAN0_SSID=old\n" + psk_lines("one") + psk_lines("two"));
-
-    FakeHost fresh;
-    fresh.make_dir("/var");
-    const mode_t mask = umask(027);
-    call(change_default_SSID, {"-g", "KEY=xABCDEFGHIJy", "Net_"});
-    umask(mask);
-    struct stat st;
-    ASSERT_EQ(stat(fresh.path("/var/mibSetting").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);
-}
-
 TEST(Credentials, AFileThatCannotTakeTheLinesIsSaidAndLeftWhole)
 {
     FakeHost host;
@@ -524,19 +452,3 @@ TEST(Credentials, AFileThatCannotTakeTheLinesIsSaidAndLeftWhole)
     EXPECT_EQ(host.read("/var/mibSetting"), before);
 }
 
-TEST(Wireless, TheOptionsReachTheirOperations)
-{
-    FakeHost host;
-    host.make_dir("/var");
-    host.on_ioctl = [](int, unsigned long, void*) { return -1; };
-    Args gate({"-1", "wlan0", "0", "true"});
-    Args ssid({"-g", "KEY=xABCDEFGHIJy", "N_"});
-    Args psk({"-h", "pw"});
-    Args channel({"-k"});
-    for (Args* a : {&gate, &ssid, &psk, &channel}) {
-        std::string out = capture_stdout([&] { EXPECT_EQ(dispatch(a->argv.data()), 0); });
-        EXPECT_EQ(out, "");
-    }
-    EXPECT_EQ(host.read("/var/mibSetting"), ssid_lines("N_BCDEFGHIJ") + psk_lines("pw"));
-    EXPECT_EQ(host.commands, (std::vector<std::string>{"sh: true ", kCopy, kHandBack, kInit}));
-}
