@@ -6,6 +6,9 @@
 #include "common/host.h"
 #include "common/text.h"
 #include "storage/probe.h"
+#include "wireless/channel.h"
+#include "wireless/credentials.h"
+#include "wireless/link_gate.h"
 
 #include <cstdio>
 #include <cstring>
@@ -68,11 +71,15 @@ struct Option {
 };
 
 constexpr Option kOptions[] = {
+    {"-1", getWlBssInfo},
     {"-2", raw_dump},
     {"-3.1", rescan_all},
     {"-4", rescan_sda},
     {"-a", rescan_one},
     {"-b", media_folders},
+    {"-g", change_default_SSID},
+    {"-h", change_default_WPA_PW},
+    {"-k", wifi_channel_switch},
 };
 
 } // namespace
