@@ -4,6 +4,8 @@ set -eu
 target=$1 seeds=$2 work=$3 seconds=$4
 rm -rf "$work/artifacts"
 mkdir -p "$work/corpus" "$work/artifacts"
+# The targets work inside the stand-in device's folder: every path handed over is absolute.
+work=$(realpath "$work") seeds=$(realpath "$seeds")
 # stdout and stderr of the tool are closed (its lines and refusals would flood the log); the
 # fuzzer's and the sanitizers' reports still come through. An input that takes over 10 s is
 # a hang, reported like a crash.
