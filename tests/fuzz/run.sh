@@ -9,5 +9,7 @@ work=$(realpath "$work") seeds=$(realpath "$seeds")
 # stdout and stderr of the tool are closed (its lines and refusals would flood the log); the
 # fuzzer's and the sanitizers' reports still come through. An input that takes over 10 s is
 # a hang, reported like a crash.
+# The stand-in device lives in memory where the machine offers it: each input rewrites it.
+[ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
 exec "$target" -max_total_time="$seconds" -timeout=10 -close_fd_mask=3 -print_final_stats=1 \
     -artifact_prefix="$work/artifacts/" "$work/corpus" "$seeds"

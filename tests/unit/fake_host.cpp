@@ -98,8 +98,10 @@ std::string capture(int fd, FILE* stream, const std::function<void()>& body)
 
 FakeHost::FakeHost()
 {
-    char tmpl[] = "/tmp/tarnvel-test-XXXXXX";
-    root_ = ::mkdtemp(tmpl);
+    // In $TMPDIR when set (the fuzz runs put it in memory), else in /tmp.
+    const char* tmpdir = std::getenv("TMPDIR");
+    std::string tmpl = std::string(tmpdir != nullptr && tmpdir[0] != '\0' ? tmpdir : "/tmp") + "/tarnvel-test-XXXXXX";
+    root_ = ::mkdtemp(tmpl.data());
     active = this;
     previous_ = host::install(host::Binding{root_.c_str(), fake_run, fake_shell, fake_sleep, fake_now,
                                             fake_sysinfo, fake_ioctl, 0});
