@@ -37,86 +37,70 @@ bool write_whole(const UniqueFd& fd, const HeapBuf& buf)
     return ::write(fd.get(), buf.get(), buf.size()) == static_cast<ssize_t>(buf.size());
 }
 
-// The transfer buffer of one area. Of size 0, and said so, when the range names no bytes or
-// the memory cannot be had.
-HeapBuf area_buffer(int start, int end, const char* name)
+// Says the step's message after the operation's name when the step failed; its outcome.
+bool step_ok(bool ok, const char* name, const char* failure)
 {
-    HeapBuf buf(end > start ? static_cast<std::size_t>(end - start) : 0);
-    if (buf.size() == 0) refuse("%s: no transfer buffer for the range %#x to %#x", name, start, end);
-    return buf;
+    if (!ok) std::printf("%s%s", name, failure);
+    return ok;
 }
+
+// One copy between the partition and the backup partition: the area's buffer and both devices.
+struct Transfer {
+    HeapBuf buf{0};
+    UniqueFd part;
+    UniqueFd backup;
+
+    // The steps both directions share: the buffer (refused when the range names no bytes or
+    // the memory cannot be had), /dev/mtdblock0 then /dev/mtdblock2 opened, and the partition
+    // positioned at the area.
+    bool begin(int start, int end, const char* name, int part_flags, int backup_flags)
+    {
+        buf = HeapBuf(end > start ? static_cast<std::size_t>(end - start) : 0);
+        if (buf.size() == 0) {
+            refuse("%s: no transfer buffer for the range %#x to %#x", name, start, end);
+            return false;
+        }
+        part = open_fixed("/dev/mtdblock0", part_flags);
+        if (!step_ok(part.valid(), name, ":Open mtdblock0 error.\n")) return false;
+        backup = open_fixed("/dev/mtdblock2", backup_flags);
+        if (!step_ok(backup.valid(), name, ":Open mtdblock2 error.\n")) return false;
+        return step_ok(seek_to(part, start), name, ":lseek error\n");
+    }
+
+    // Both devices closed, the backup partition first, then the success said.
+    void finish(const char* name, const char* success)
+    {
+        backup.reset();
+        part.reset();
+        std::printf("%s%s", name, success);
+    }
+};
 
 } // namespace
 
 void partition2backup(int start, int end, const char* name)
 {
-    HeapBuf buf = area_buffer(start, end, name);
-    if (buf.size() == 0) return;
-    UniqueFd part = open_fixed("/dev/mtdblock0", platform::kReadNonBlock);
-    if (!part.valid()) {
-        std::printf("%s:Open mtdblock0 error.\n", name);
-        return;
-    }
-    UniqueFd backup = open_fixed("/dev/mtdblock2", O_RDWR);
-    if (!backup.valid()) {
-        std::printf("%s:Open mtdblock2 error.\n", name);
-        return;
-    }
-    if (!seek_to(part, start)) {
-        std::printf("%s:lseek error\n", name);
-        return;
-    }
-    if (!read_whole(part, buf)) {
-        std::printf("%s:read error.\n", name);
-        return;
-    }
+    Transfer t;
+    if (!t.begin(start, end, name, platform::kReadNonBlock, O_RDWR)) return;
+    if (!step_ok(read_whole(t.part, t.buf), name, ":read error.\n")) return;
     // The hw area goes to offset 0, where the backup partition stands after opening.
-    if (names_any(name, "def2backup", "cur2backup") && !seek_to(backup, start - kBackupBase)) {
-        std::printf("%s:lseek error\n", name);
+    if (names_any(name, "def2backup", "cur2backup") &&
+        !step_ok(seek_to(t.backup, start - kBackupBase), name, ":lseek error\n"))
         return;
-    }
-    if (!write_whole(backup, buf)) {
-        std::printf("%s:wr error.\n", name);
-        return;
-    }
-    backup.reset();
-    part.reset();
-    std::printf("%s:Write to backup partition successful.\n\n", name);
+    if (!step_ok(write_whole(t.backup, t.buf), name, ":wr error.\n")) return;
+    t.finish(name, ":Write to backup partition successful.\n\n");
 }
 
 void backup2partition(int start, int end, const char* name)
 {
-    HeapBuf buf = area_buffer(start, end, name);
-    if (buf.size() == 0) return;
-    UniqueFd part = open_fixed("/dev/mtdblock0", O_RDWR);
-    if (!part.valid()) {
-        std::printf("%s:Open mtdblock0 error.\n", name);
+    Transfer t;
+    if (!t.begin(start, end, name, O_RDWR, platform::kReadNonBlock)) return;
+    if (names_any(name, "backup2def", "backup2cur") &&
+        !step_ok(seek_to(t.backup, start - kBackupBase), name, ":lseek2 error\n"))
         return;
-    }
-    UniqueFd backup = open_fixed("/dev/mtdblock2", platform::kReadNonBlock);
-    if (!backup.valid()) {
-        std::printf("%s:Open mtdblock2 error.\n", name);
-        return;
-    }
-    if (!seek_to(part, start)) {
-        std::printf("%s:lseek error\n", name);
-        return;
-    }
-    if (names_any(name, "backup2def", "backup2cur") && !seek_to(backup, start - kBackupBase)) {
-        std::printf("%s:lseek2 error\n", name);
-        return;
-    }
-    if (!read_whole(backup, buf)) {
-        std::printf("%s:read BACKUP error.\n", name);
-        return;
-    }
-    if (!write_whole(part, buf)) {
-        std::printf("%s:wr Partition error.\n", name);
-        return;
-    }
-    backup.reset();
-    part.reset();
-    std::printf("%s:Write partition successful.\n\n", name);
+    if (!step_ok(read_whole(t.backup, t.buf), name, ":read BACKUP error.\n")) return;
+    if (!step_ok(write_whole(t.part, t.buf), name, ":wr Partition error.\n")) return;
+    t.finish(name, ":Write partition successful.\n\n");
 }
 
 } // namespace tarnvel
