@@ -111,7 +111,7 @@ int read_mtd_part(const char* path, std::uint32_t len, unsigned flags, char** ar
     long long length = len;
     if (argv != nullptr && argv[2] != nullptr) {
         if (!asked_length(argv[2], stats.free_at_start, length)) {
-            refuse("%s: block length %s is out of range", path, argv[2]);
+            refuse("%s: the block length asked for is out of range", path);
             return 0;
         }
         std::printf("len:%lld\n", length);
