@@ -6,6 +6,9 @@
 #include "common/host.h"
 #include "common/text.h"
 #include "storage/probe.h"
+#include "web/control.h"
+#include "web/process.h"
+#include "web/watchdog.h"
 
 #include <cstdio>
 #include <cstring>
@@ -62,6 +65,15 @@ void media_folders(char** argv)
     }
 }
 
+// "-d NAME": the id of the first process line of the listing that holds NAME.
+void print_pid(char** argv)
+{
+    if (argv[2] == nullptr) return;
+    std::printf("%s PID:%u\n", argv[2], static_cast<unsigned>(find_pid(argv[2])));
+}
+
+void restart_web_server(char**) { reinit_webs(); }
+
 struct Option {
     const char* name;
     void (*run)(char** argv);
@@ -73,6 +85,11 @@ constexpr Option kOptions[] = {
     {"-4", rescan_sda},
     {"-a", rescan_one},
     {"-b", media_folders},
+    {"-c", chk_web},
+    {"-d", print_pid},
+    {"-i", close_webs_files},
+    {"-j", chk_web_isExist},
+    {"-o", restart_web_server},
 };
 
 } // namespace
