@@ -195,13 +195,13 @@ check "answering webs: two probes or more, each the 34-byte probe" "yes $probe_h
     "$([ "$(line_count "$d/requests")" -ge 2 ] && echo yes) $(awk '{print $2}' "$d/requests" | sort -u)"
 if [ -e "$d/trace" ]; then
     # The first cycle as the kernel saw it: 5 s send time-out before connecting, O_NONBLOCK as
-    # the whole status, the 34-byte probe, then at most 15 bytes read.
+    # the whole status, the 34-byte probe, then at most 15 bytes read (FD: the socket).
     check "-c: the system calls of one probe" 'socket(AF_INET, SOCK_STREAM|SOCK_CLOEXEC, IPPROTO_TCP)
-setsockopt(3, SOL_SOCKET, SO_SNDTIMEO_OLD, "\5\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 16)
-connect(3, {sa_family=AF_INET, sin_port=htons(80), sin_addr=inet_addr("127.0.0.1")}, 16)
-fcntl(3, F_SETFL, O_RDONLY|O_NONBLOCK)
-sendto(3, "GET /TEST.tarnvelcmd HTTP/1.1\r\n\r"..., 34, MSG_NOSIGNAL, NULL, 0)
-read(3, "HTTP/1.1 200 OK", 15)' "$(sed -n '/^socket(/,$p' "$d/trace" | head -6 | sed 's/ *= [^=]*$//')"
+setsockopt(FD, SOL_SOCKET, SO_SNDTIMEO_OLD, "\5\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 16)
+connect(FD, {sa_family=AF_INET, sin_port=htons(80), sin_addr=inet_addr("127.0.0.1")}, 16)
+fcntl(FD, F_SETFL, O_RDONLY|O_NONBLOCK)
+sendto(FD, "GET /TEST.tarnvelcmd HTTP/1.1\r\n\r"..., 34, MSG_NOSIGNAL, NULL, 0)
+read(FD, "HTTP/1.1 200 OK", 15)' "$(sed -n '/^socket(/,$p' "$d/trace" | head -6 | sed 's/ *= [^=]*$//; s/^\([a-z]*\)([0-9][0-9]*, /\1(FD, /')"
 fi
 
 # A silent server: restarted on the sixth probe, then 10 s + 1 s more before the seventh,
