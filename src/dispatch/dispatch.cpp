@@ -10,6 +10,9 @@
 #include "flash/backup.h"
 #include "flash/throughput.h"
 #include "storage/probe.h"
+#include "web/control.h"
+#include "web/process.h"
+#include "web/watchdog.h"
 #include "wireless/channel.h"
 #include "wireless/credentials.h"
 #include "wireless/link_gate.h"
@@ -75,6 +78,15 @@ void media_folders(char** argv)
     }
 }
 
+// "-d NAME": the id of the first process line of the listing that holds NAME.
+void print_pid(char** argv)
+{
+    if (argv[2] == nullptr) return;
+    std::printf("%s PID:%u\n", argv[2], static_cast<unsigned>(find_pid(argv[2])));
+}
+
+void restart_web_server(char**) { reinit_webs(); }
+
 struct Option {
     const char* name;
     void (*run)(char** argv);
@@ -92,10 +104,15 @@ constexpr Option kOptions[] = {
     {"-9", [](char** argv) { OTP_cmd(argv); }},
     {"-a", rescan_one},
     {"-b", media_folders},
+    {"-c", chk_web},
+    {"-d", print_pid},
     {"-g", change_default_SSID},
     {"-h", change_default_WPA_PW},
+    {"-i", close_webs_files},
+    {"-j", chk_web_isExist},
     {"-rb", [](char**) { sysrbt(); }},
     {"-k", wifi_channel_switch},
+    {"-o", restart_web_server},
     {"-h2b", [](char**) { partition2backup(0x6000, 0x8000, "hw2backup"); }},
     {"-d2b", [](char**) { partition2backup(0x8000, 0xc000, "def2backup"); }},
     {"-c2b", [](char**) { partition2backup(0xc000, 0x10000, "cur2backup"); }},
