@@ -6,6 +6,8 @@
 #include "common/host.h"
 #include "common/text.h"
 #include "storage/probe.h"
+#include "thumbnail/cleanup.h"
+#include "thumbnail/generate.h"
 
 #include <cstdio>
 #include <cstring>
@@ -62,6 +64,18 @@ void media_folders(char** argv)
     }
 }
 
+// "-e DIR": 72 by 72 thumbnails of the photos under DIR.
+void thumbnails_72(char** argv) { scan_photo(argv); }
+
+// "-m DIR": the missing thumbnails of photos and documents under DIR, then the orphans
+// removed, then the page cache dropped; each step whatever the one before did.
+void thumbnail_upkeep(char** argv)
+{
+    scan_photo_to_thumbnail(argv, 1);
+    Thumbnail_del_chk(argv, 1);
+    host::get().shell("echo 1 > /proc/sys/vm/drop_caches");
+}
+
 struct Option {
     const char* name;
     void (*run)(char** argv);
@@ -73,6 +87,8 @@ constexpr Option kOptions[] = {
     {"-4", rescan_sda},
     {"-a", rescan_one},
     {"-b", media_folders},
+    {"-e", thumbnails_72},
+    {"-m", thumbnail_upkeep},
 };
 
 } // namespace
