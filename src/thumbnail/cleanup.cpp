@@ -13,6 +13,7 @@
 namespace tarnvel {
 namespace {
 
+using thumbnail::Folder;
 using thumbnail::join;
 using thumbnail::Walk;
 
@@ -27,8 +28,9 @@ bool gone(const char* path)
     return ::stat(path, &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
-void drop_orphan(const Walk& walk, const char* folder, const char* name, int, bool top)
+void drop_orphan(const Walk& walk, Folder& here, const char* name, int)
 {
+    const char* folder = here.path;
     const std::size_t len = std::strlen(folder);
     if (len < kThumbDirLen || std::strcmp(folder + len - kThumbDirLen, kThumbDir) != 0) return;
 
@@ -42,7 +44,7 @@ void drop_orphan(const Walk& walk, const char* folder, const char* name, int, bo
     if (!source || !twin || !thumbnail::kernel_takes(walk, thumb.get())) return;
 
     // Below the folder the run was given, documents always count as sources.
-    const int with_pdf = top ? walk.with_pdf : 1;
+    const int with_pdf = here.top ? walk.with_pdf : 1;
     if (gone(source.get()) && (with_pdf == 0 || gone(twin.get()))) thumbnail::start(true, "rm", thumb.get());
 }
 

@@ -16,6 +16,7 @@ namespace tarnvel {
 namespace {
 
 using thumbnail::exists;
+using thumbnail::Folder;
 using thumbnail::join;
 using thumbnail::start;
 using thumbnail::Walk;
@@ -41,8 +42,9 @@ HeapBuf convert_output(const char* path)
     return out;
 }
 
-void photo_to_72(const Walk& walk, const char* folder, const char* name, int, bool)
+void photo_to_72(const Walk& walk, Folder& here, const char* name, int)
 {
+    const char* folder = here.path;
     HeapBuf thumb_dir = join({folder, "/.thumbnail"});
     HeapBuf source = join({folder, "/", name});
     HeapBuf thumb = join({folder, "/.thumbnail/", name});
@@ -65,8 +67,9 @@ void photo_to_72(const Walk& walk, const char* folder, const char* name, int, bo
     }
 }
 
-void source_to_thumbnail(const Walk& walk, const char* folder, const char* name, int code, bool)
+void source_to_thumbnail(const Walk& walk, Folder& here, const char* name, int code)
 {
+    const char* folder = here.path;
     HeapBuf stem = thumbnail::stem_of(name);
     HeapBuf thumb_dir = join({folder, "/.thumbnail"});
     HeapBuf source = join({folder, "/", name});
@@ -75,7 +78,13 @@ void source_to_thumbnail(const Walk& walk, const char* folder, const char* name,
                                      : join({folder, "/.thumbnail/", name});
     if (!thumb || !thumbnail::kernel_takes(walk, thumb.get())) return;
 
-    if (!exists(thumb_dir.get())) start(false, "mkdir", "-p", thumb_dir.get());
+    if (!here.thumbnails_present) {
+        if (exists(thumb_dir.get())) {
+            here.thumbnails_present = true;
+        } else {
+            start(false, "mkdir", "-p", thumb_dir.get());
+        }
+    }
     if (exists(thumb.get())) return;
     // jhead puts its input file's name in place of "&i" in the names given to -st and -te,
     // so such a path would make it write or read some other file.

@@ -37,12 +37,13 @@ int walk_folder(const char* folder, const Visit* up, const Walk& walk)
         if (v->dev == st.st_dev && v->ino == st.st_ino) return 0;
     }
     const Visit here{st.st_dev, st.st_ino, up};
+    Folder current{folder, up == nullptr, false};
 
     while (const dirent* entry = ::readdir(dir.get())) {
         const char* name = entry->d_name;
         const int code = chk_name(name, skip_name, walk.extensions);
         if (entry->d_type == DT_REG) {
-            if (code >= NAME_PHOTO) walk.source(walk, folder, name, code, up == nullptr);
+            if (code >= NAME_PHOTO) walk.source(walk, current, name, code);
             continue;
         }
         // Anything else may be a folder (a link, or a type the file system does not tell).

@@ -8,6 +8,17 @@
 
 namespace tarnvel::thumbnail {
 
+// The folder being read, as the source step sees it.
+struct Folder {
+    // Its path as the walk reached it.
+    const char* path;
+    // True in the folder the walk started at.
+    bool top;
+    // Set by the source step once it has found the folder's ".thumbnail" folder, so that a
+    // folder of many photos is not asked again for each one.
+    bool thumbnails_present;
+};
+
 struct Walk {
     // The option the walk serves ("-e", "-m"), for refusals.
     const char* option;
@@ -17,9 +28,8 @@ struct Walk {
     bool enter_thumbnail_folders;
     // The caller's with_pdf, for the source step to read.
     int with_pdf;
-    // Called for each regular file of class NAME_PHOTO or above, with the folder path as the
-    // walk reached it and the entry's name; `top` is true in the folder the walk started at.
-    void (*source)(const Walk& walk, const char* folder, const char* name, int code, bool top);
+    // Called for each regular file of class NAME_PHOTO or above, with the entry's name.
+    void (*source)(const Walk& walk, Folder& folder, const char* name, int code);
 };
 
 // Walks the folder argv[2] depth-first in directory order: regular files that are sources go

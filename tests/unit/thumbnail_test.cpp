@@ -222,6 +222,16 @@ TEST(Thumbnails, UnchangedTreeStartsNothingButTheCacheDrop)
     EXPECT_EQ(host.commands, std::vector<std::string>{kDropCaches});
 }
 
+TEST(Thumbnails, ThumbnailFolderIsMadeAgainWhileItIsMissing)
+{
+    FakeHost host; // its mkdir makes nothing, as on a read-only medium
+    host.write("/disk/a.jpg", "x");
+    host.write("/disk/b.jpg", "x");
+    const std::string f = host.path("/disk");
+    dispatch_thumbnails("-m", f.c_str());
+    EXPECT_EQ(std::count(host.commands.begin(), host.commands.end(), "run: mkdir -p " + f + "/.thumbnail"), 2);
+}
+
 TEST(Thumbnails, NoFolderDoesNothingButTheCacheDrop)
 {
     FakeHost host;
