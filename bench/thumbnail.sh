@@ -2,10 +2,10 @@
 # "-m" on an unchanged tree of 20,000 photos in 1,000 folders (every thumbnail present)
 # against find reading the same tree's sizes, and the programs started per new thumbnail.
 set -euo pipefail
-: "${TARNVEL:?set TARNVEL to the tarnvel binary}"
+# The end-to-end helpers: a work folder $T removed at the end, and private_cache.
+. "$(dirname "$0")/../tests/e2e/lib.sh" >/dev/null
 export PATH="/usr/bin:/bin:$PATH"
-W=$(mktemp -d /tmp/tarnvel-bench.XXXXXX)
-trap 'rm -rf "$W"' EXIT
+W=$T
 
 # The tree: tiny stand-in files do, since an unchanged tree is only listed, never opened.
 export TREE=$W/tree
@@ -13,22 +13,13 @@ mkdir -p "$TREE"
 (cd "$TREE" && mkdir -p f{0..999}/.thumbnail &&
     printf '%s\0' f{0..999}/p{00..19}.jpg f{0..999}/.thumbnail/p{00..19}.jpg | xargs -0 touch)
 
-# The cache drop at the end of "-m" would empty the cache for everyone on this machine:
-# where a private mount namespace is to be had, it writes to /dev/null instead.
-private_cache() {
-    if [ "$(id -u)" -eq 0 ] && unshare --mount true 2>/dev/null; then
-        unshare --mount --propagation private bash -c \
-            'mount --bind /dev/null /proc/sys/vm/drop_caches && "$@"' _ "$@"
-    else
-        "$@"
-    fi
-}
 per_thumbnail() {
     awk -v o="$1" -v s="$2" -v m="$3" \
         'BEGIN { printf "thumbnail %s programs per new thumbnail\t%.2f\tprograms\n", o, s / m }'
 }
 
-# Both timed in the same namespace, caches warm, one run each.
+# Both timed in the same namespace (whose cache drop writes to /dev/null), caches warm, one
+# run each.
 # shellcheck disable=SC2016
 private_cache bash -c '
     now() { date +%s.%N; }

@@ -35,7 +35,7 @@ for d in trip.jpg .hidden "System Volume Information" Recycled "\$RECYCLE.BIN"; 
 printf '%%PDF-1.4\n' >"$D/docs/Report.PDF"
 printf '%%PDF-1.4\n' >"$D/docs/lower.pdf"
 
-out=$("$TARNVEL" -m "$D" 2>/dev/null)
+out=$(private_cache "$TARNVEL" -m "$D" 2>/dev/null)
 check "-m prints nothing" "" "$out"
 check "-m: the photo's thumbnail is its embedded one" "160x120" "$(size_of "$D/a/.thumbnail/IMG_0001.JPG")"
 check "-m: the thumbnail carries the photo's Exif header" "$(exif_date "$D/a/IMG_0001.JPG")" "$(exif_date "$D/a/.thumbnail/IMG_0001.JPG")"
@@ -57,7 +57,7 @@ cp "$D/a/.thumbnail/IMG_0001.JPG" "$D/docs/.thumbnail/Gone.JPG"
 printf 'notes' >"$D/docs/.thumbnail/notes.txt"
 rm "$D/a/IMG_0001.JPG"
 mv "$D/a/photo.Jpeg" "$D/a/beach.Jpeg"
-"$TARNVEL" -m "$D" >/dev/null 2>&1
+private_cache "$TARNVEL" -m "$D" >/dev/null 2>&1
 check "-m: a deleted photo's thumbnail goes, a renamed one's is replaced" \
     "./.IMG_0002.JPG ./.thumbnail ./.thumbnail/beach.Jpeg ./beach.Jpeg ./plain.jpg " "$(listing "$D/a")"
 check "-m: the .PDF twin keeps its thumbnail, a .pdf does not" \
@@ -69,8 +69,8 @@ if command -v strace >/dev/null; then
     mkdir -p "$U/x/y"
     cp "$T/p.jpg" "$U/x/a.jpg"
     cp "$T/p.jpg" "$U/x/y/b.JPEG"
-    "$TARNVEL" -m "$U" >/dev/null 2>&1
-    strace -f -qq -e trace=execve -o "$T/trace" "$TARNVEL" -m "$U" >/dev/null 2>&1
+    private_cache "$TARNVEL" -m "$U" >/dev/null 2>&1
+    private_cache strace -f -qq -e trace=execve -o "$T/trace" "$TARNVEL" -m "$U" >/dev/null 2>&1
     check "-m on an unchanged tree starts only sh" "$TARNVEL /bin/sh" \
         "$(grep '= 0$' "$T/trace" | sed -E 's/^[0-9]+ +execve\("([^"]*)".*/\1/' | tr '\n' ' ' | sed 's/ $//')"
 fi
@@ -82,7 +82,7 @@ names=('a "b".jpg' '$(touch pwned1).jpg' '`touch pwned2`.jpg' 'back\slash.jpg' '
        $'new\nline.jpg' "it's.jpg" '50%done %d.jpg' '; rm -rf ..; .jpg' '|cat.jpg' 'x[1].jpg')
 for n in "${names[@]}"; do cp "$T/p.jpg" "$H/$n"; done
 cp "$T/p.jpg" "$H/x&iy.jpg"
-err=$(cd "$H" && "$TARNVEL" -m "$H" 2>&1 >/dev/null | grep '^tarnvel: ')
+err=$(cd "$H" && private_cache "$TARNVEL" -m "$H" 2>&1 >/dev/null | grep '^tarnvel: ')
 check "-m refuses a name jhead would rewrite" "tarnvel: -m: jhead cannot take \"&i\" in a file name: $H/x&iy.jpg" "$err"
 made=0
 for n in "${names[@]}"; do [ "$(size_of "$H/.thumbnail/$n")" = 160x120 ] && made=$((made + 1)); done
@@ -90,12 +90,12 @@ check "-m: each hostile name gets its own thumbnail" "${#names[@]}" "$made"
 check "-m: nothing else in the thumbnail folder" "${#names[@]}" "$(find "$H/.thumbnail" -mindepth 1 | grep -c '^/')"
 check "-m: no name ran a command" "" "$(find "$T" -name 'pwned*')"
 for n in "${names[@]}"; do rm "$H/$n"; done
-"$TARNVEL" -m "$H" >/dev/null 2>&1
+private_cache "$TARNVEL" -m "$H" >/dev/null 2>&1
 check "-m removes the thumbnails of hostile names and nothing else" "./.thumbnail ./x&iy.jpg " "$(listing "$H")"
 
 mkdir -p "$T/rel/-photos"
 cp "$T/p.jpg" "$T/rel/-photos/p.jpg"
-(cd "$T/rel" && "$TARNVEL" -m -photos >/dev/null 2>&1)
+(cd "$T/rel" && private_cache "$TARNVEL" -m -photos >/dev/null 2>&1)
 check "-m on a relative folder starting with a dash" "160x120" "$(size_of "$T/rel/-photos/.thumbnail/p.jpg")"
 
 # --- links ---------------------------------------------------------------------------------
@@ -107,7 +107,7 @@ ln -s .. "$L/a/up"
 ln -s "$L" "$L/a/top"
 ln -s . "$L/a/self"
 ln -s "$T/other" "$L/a/other"
-timeout 120 "$TARNVEL" -m "$L" >/dev/null 2>&1
+private_cache timeout 120 "$TARNVEL" -m "$L" >/dev/null 2>&1
 check "-m over a tree with a link loop ends" 0 "$?"
 check "-m: links back to an ancestor are not walked, others are" \
     "$L/a/.thumbnail/p.jpg $T/other/.thumbnail/q.jpg " \
