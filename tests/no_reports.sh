@@ -1,12 +1,19 @@
-# Fails when the sanitized tool left any report in the folder DIR during the end-to-end tests.
+# Fails when the sanitized tool reported an error into the folder DIR during the end-to-end
+# tests. Files holding only warnings (a test that mounts its own /proc leaves the sanitizer
+# unable to read the executable's name) are shown but do not fail.
 # Usage: no_reports.sh DIR
 set -u
 dir=$1
 shopt -s nullglob
-reports=("$dir"/*)
-for r in "${reports[@]}"; do
-    echo "== $r"
+errors=0
+for r in "$dir"/*; do
+    if grep -qE "ERROR: |runtime error|SUMMARY: " "$r"; then
+        errors=$((errors + 1))
+        echo "== report $r"
+    else
+        echo "== warnings only: $r"
+    fi
     cat "$r"
 done
-echo "${#reports[@]} sanitizer reports"
-[ ${#reports[@]} -eq 0 ]
+echo "$errors sanitizer reports"
+[ "$errors" -eq 0 ]

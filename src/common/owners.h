@@ -95,10 +95,12 @@ inline void free_bytes(char* p) { std::free(p); }
 using UniqueFile = Owned<FILE, close_file>;
 using UniqueDir = Owned<DIR, close_dir>;
 
-// A heap buffer of `size` bytes (malloc/free); empty when the allocation failed.
+// A heap buffer of `size` bytes (malloc/free); empty when the allocation failed or `size` is
+// 0 (what malloc(0) gives differs between C libraries).
 class HeapBuf {
 public:
-    explicit HeapBuf(std::size_t size) : p_(static_cast<char*>(std::malloc(size))), size_(p_ ? size : 0) {}
+    explicit HeapBuf(std::size_t size)
+        : p_(size != 0 ? static_cast<char*>(std::malloc(size)) : nullptr), size_(p_ ? size : 0) {}
     char* get() const { return p_.get(); }
     std::size_t size() const { return size_; }
     explicit operator bool() const { return static_cast<bool>(p_); }

@@ -26,12 +26,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const tarnvel::test::FakeHost& host = tarnvel::fuzz::fresh_host();
     std::vector<std::string> args = tarnvel::fuzz::words(data, size);
     if (!args.empty() && one_of(args[0], kDaemons)) return 0;
+    // A little of everything the options read, so that each gets past its first open.
     host.write("/dev/sda", std::string(512, 'a'));
     host.write("/dev/sdb1", "b");
+    host.write("/dev/mtdblock0", std::string(0x10000, 'm'));
+    host.write("/dev/mtdblock2", std::string(0x10000, 'b'));
     host.write("/disk/DCIM/p.jpg", "jpeg");
+    host.write("/disk/DCIM/.thumbnail/gone.jpg", "jpeg");
+    host.write("/var/ps", "  PID USER       VSZ STAT COMMAND\n  321 root      2345 S    webs\n");
+    host.write("/var/run/webs.pid", "321\n");
+    host.write("/var/tmp/usb/sda1/x.exe", std::string(3000, 'x'));
+    host.write("/proc/7/status", "Name:\twebs\n");
+    host.write("/proc/uptime", "12345.67 23456.78\n");
+    host.write("/proc/OTP", "");
+    host.write("/var/wifi_channel", " 36\n");
     if (args.size() >= 2 && one_of(args[0], kFolderOptions)) args[1] = tarnvel::fuzz::confined(host, "/disk", args[1]);
-    args.insert(args.begin(), "tarnvel");
-    tarnvel::fuzz::Argv argv(std::move(args));
+    tarnvel::test::Argv argv(args);
     tarnvel::dispatch(argv.get());
     return 0;
 }

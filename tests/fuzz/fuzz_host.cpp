@@ -48,10 +48,4 @@ std::string confined(const test::FakeHost& host, const std::string& base, std::s
     return host.path(base) + "/" + word;
 }
 
-Argv::Argv(std::vector<std::string> args) : args_(std::move(args))
-{
-    pointers_.resize(args_.size() + 1, nullptr);
-    std::transform(args_.begin(), args_.end(), pointers_.begin(), [](std::string& a) { return a.data(); });
-}
-
 } // namespace tarnvel::fuzz

@@ -25,15 +25,4 @@ std::vector<std::string> words(const std::uint8_t* data, std::size_t size);
 // `word` as a path inside the stand-in's folder `base`: no ".." can lead out of it.
 std::string confined(const test::FakeHost& host, const std::string& base, std::string word);
 
-// A vector of writable argument strings ending in its null entry, as the tool is handed one.
-class Argv {
-public:
-    explicit Argv(std::vector<std::string> args);
-    char** get() { return pointers_.data(); }
-
-private:
-    std::vector<std::string> args_;
-    std::vector<char*> pointers_;
-};
-
 } // namespace tarnvel::fuzz

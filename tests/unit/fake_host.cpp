@@ -1,6 +1,7 @@
 #include "fake_host.h"
 
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -141,8 +142,8 @@ bool FakeHost::exists(const std::string& logical) const
 Argv::Argv(const std::vector<std::string>& words) : words_{"tarnvel"}
 {
     words_.insert(words_.end(), words.begin(), words.end());
-    for (std::string& w : words_) pointers_.push_back(w.data());
-    pointers_.push_back(nullptr);
+    pointers_.resize(words_.size() + 1, nullptr);
+    std::transform(words_.begin(), words_.end(), pointers_.begin(), [](std::string& w) { return w.data(); });
 }
 
 std::string capture_stdout(const std::function<void()>& body) { return capture(STDOUT_FILENO, stdout, body); }
