@@ -9,8 +9,9 @@ work=$(realpath "$work") seeds=$(realpath "$seeds")
 # The stand-in device lives in memory where the machine offers it: each input rewrites it.
 if [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 # The tool checks every allocation it makes, and "-7" takes its block length from the command
-# line: an allocation that cannot be had comes back null, as on the device, whatever its size.
-export ASAN_OPTIONS=allocator_may_return_null=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}
+# line: an allocation over 256 MiB comes back null, as it would on the device (whose memory
+# is far smaller), instead of having the sanitizer map gigabytes of shadow memory.
+export ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=256${ASAN_OPTIONS:+:$ASAN_OPTIONS}
 # stdout and stderr of the tool are closed (its lines and refusals would flood the log); the
 # fuzzer's and the sanitizers' reports still come through. An input that takes over 10 s is
 # a hang, reported like a crash.
