@@ -19,12 +19,7 @@ using tarnvel::test::FakeHost;
 
 namespace {
 
-// Under qemu-mips every system call is emulated: a tenth of the cycles there.
-#if defined(__mips__)
-constexpr int kCycles = 10'000;
-#else
 constexpr int kCycles = 100'000;
-#endif
 // Cycles before the measure is taken: containers of the test reach their size.
 constexpr int kWarmUp = 1'000;
 // Room for the allocator's own bookkeeping; a leak of a single allocation per cycle exceeds it
