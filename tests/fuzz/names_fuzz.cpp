@@ -42,7 +42,9 @@ void check(const tarnvel::test::FakeHost& host)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     tarnvel::test::FakeHost& host = tarnvel::fuzz::fresh_host();
+    // Made first, so that a file of the same name cannot stand in their way.
     host.make_dir("/disk/.thumbnail");
+    host.make_dir("/disk/sub");
     for (std::string name : tarnvel::fuzz::words(data, size)) {
         std::string folder = "/disk/";
         if (!name.empty() && (name[0] == '|' || name[0] == '>')) {
