@@ -5,7 +5,9 @@
 
 #include "common/host.h"
 #include "common/text.h"
+#include "storage/mounts.h"
 #include "storage/probe.h"
+#include "storage/sweeper.h"
 
 #include <cstdio>
 #include <cstring>
@@ -16,6 +18,18 @@ namespace {
 
 // "-2": a raw read with a hex dump, but no device was ever named for it: nothing is opened.
 void raw_dump(char**) { op_sd(nullptr, SD_OP_READ, SD_DUMP, 512); }
+
+// "-3": the storage daemon. A pass with the 128-byte probe, then 5 s of rest, forever.
+constexpr int kStorageProbeSize = 128;
+constexpr unsigned kStoragePause = 5;
+
+[[noreturn]] void storage_daemon(char**)
+{
+    for (;;) {
+        check_mnt(kStorageProbeSize);
+        host::get().sleep(kStoragePause);
+    }
+}
 
 // "-3.1": after 20 s, a partition-table re-read of /dev/sda to /dev/sdz.
 void rescan_all(char**)
@@ -69,10 +83,12 @@ struct Option {
 
 constexpr Option kOptions[] = {
     {"-2", raw_dump},
+    {"-3", storage_daemon},
     {"-3.1", rescan_all},
     {"-4", rescan_sda},
     {"-a", rescan_one},
     {"-b", media_folders},
+    {"-f", chk_dir},
 };
 
 } // namespace
