@@ -2,8 +2,8 @@
 # calls, with four mounted partitions and with no disk at all. The real binary runs "-3" in a
 # simulated device (the partitions are tmpfs mounts named /dev/sdX1 over probe files of 4 KiB);
 # strace answers its 5-second pauses at once, so hundreds of passes take seconds, and the
-# daemon is ended in the first pause it is let through. The kernel's cache drop is bound to a
-# plain file here: it would cost what this machine's page cache costs and slow everyone else's
+# daemon is ended in the first pause it is let through. The kernel's cache drop is bound to
+# /dev/null here: it would cost what this machine's page cache costs and slow everyone else's
 # work, while the shell that the device starts for it is still counted.
 . "$(dirname "$0")/../tests/e2e/lib.sh"
 
@@ -12,7 +12,6 @@
     exit 0
 }
 device_init
-: >"$T/drop_caches"
 stand_in usbmount <<'EOF'
 exit 0
 EOF
@@ -44,7 +43,7 @@ measure() {
     local name=$1 passes=$2
     shift 2
     in_device "$mounts"'
-        mount --bind "$T/drop_caches" /proc/sys/vm/drop_caches
+        mount --bind /dev/null /proc/sys/vm/drop_caches
         strace -qq -o "$T/'"$name"'.trace" '"$*"' \
             -e inject=nanosleep,clock_nanosleep:retval=0:when=1..'"$passes"' "$TARNVEL" -3 &
         tracer=$!

@@ -1,10 +1,19 @@
-# The device: 32-bit big-endian MIPS Linux, with Debian's mips-linux-gnu cross compiler.
+# The device: 32-bit big-endian MIPS Linux, built with Debian's mips-linux-gnu cross compiler.
+# Test programs run under qemu-mips (Debian's qemu-user) with the cross libc as its root.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR mips)
-set(CMAKE_C_COMPILER mips-linux-gnu-gcc)
-set(CMAKE_CXX_COMPILER mips-linux-gnu-g++)
-set(CMAKE_FIND_ROOT_PATH /usr/mips-linux-gnu)
+set(MIPS_TRIPLE mips-linux-gnu)
+set(MIPS_SYSROOT /usr/${MIPS_TRIPLE} CACHE PATH "Root of the cross libc and headers")
+set(CMAKE_C_COMPILER ${MIPS_TRIPLE}-gcc)
+set(CMAKE_CXX_COMPILER ${MIPS_TRIPLE}-g++)
+find_program(CMAKE_STRIP ${MIPS_TRIPLE}-strip)
+find_program(CMAKE_READELF ${MIPS_TRIPLE}-readelf)
+set(CMAKE_FIND_ROOT_PATH ${MIPS_SYSROOT})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+find_program(QEMU_MIPS qemu-mips)
+if(QEMU_MIPS)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${QEMU_MIPS} -L ${MIPS_SYSROOT})
+endif()

@@ -6,6 +6,7 @@
 // so that newly inserted media appear. Mounting itself is done outside this program.
 #include "storage/mounts.h"
 
+#include "common/fixed.h"
 #include "common/host.h"
 #include "common/text.h"
 #include "storage/probe.h"
@@ -65,7 +66,7 @@ bool partitions_whole = true;
 void read_partitions()
 {
     partitions_whole = true;
-    UniqueFile file = open_fixed_file("/proc/partitions", "r");
+    UniqueFile file = fopen_fixed("/proc/partitions", "r");
     if (!file) return;
     char line[kLineSize];
     bool whole = true;
@@ -138,7 +139,7 @@ void add_rescan(std::span<char> list, char letter)
 
 void Read_Mount_info()
 {
-    UniqueFile file = open_fixed_file("/proc/mounts", "r");
+    UniqueFile file = fopen_fixed("/proc/mounts", "r");
     if (!file) return;
     char line[kLineSize];
     bool whole = true;

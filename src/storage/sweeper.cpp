@@ -4,7 +4,9 @@
 // storage daemon, which sweeps the same root by its own rule and may run at the same time.
 #include "storage/sweeper.h"
 
+#include "common/fixed.h"
 #include "common/host.h"
+#include "common/owners.h"
 #include "common/text.h"
 
 #include <climits>
@@ -33,13 +35,6 @@ bool named_in_mount_text(const char* name, const void* context)
 
 } // namespace
 
-UniqueFile open_fixed_file(const char* logical, const char* mode)
-{
-    char path[PATH_MAX];
-    if (!host::fixed_path(path, logical)) return UniqueFile();
-    return UniqueFile(std::fopen(path, mode));
-}
-
 void sweep_mount_points(bool (*keep)(const char* name, const void* context), const void* context)
 {
     char root[PATH_MAX];
@@ -55,7 +50,7 @@ void sweep_mount_points(bool (*keep)(const char* name, const void* context), con
 
 void sweep_unmounted_folders()
 {
-    UniqueFile mounts = open_fixed_file("/proc/mounts", "rb");
+    UniqueFile mounts = fopen_fixed("/proc/mounts", "rb");
     if (!mounts) return;
     char text[kMountTextSize + 1];
     std::size_t got = std::fread(text, 1, kMountTextSize, mounts.get());

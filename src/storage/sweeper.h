@@ -1,15 +1,9 @@
 #pragma once
 
-#include "common/owners.h"
-
 namespace tarnvel {
 
 // The mount-point root, where each mounted partition has a folder named after it.
 inline constexpr char kMountRoot[] = "/var/tmp/usb";
-
-// Opens the fixed path `logical` (a kernel list such as /proc/mounts) with fopen's `mode`;
-// empty when it does not open.
-UniqueFile open_fixed_file(const char* logical, const char* mode);
 
 // Lists the mount-point root and removes each folder in it that `keep` does not claim by its
 // name (an empty-folder removal: a folder that holds files or is still a mount point stays).

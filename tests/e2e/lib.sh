@@ -39,6 +39,18 @@ finish() {
     [ "$failed" -eq 0 ]
 }
 
+# private_cache CMD...: runs CMD with /proc/sys/vm/drop_caches bound to /dev/null where a
+# private mount namespace is to be had, so that a cache drop the tool makes does not empty the
+# cache of the whole machine; elsewhere just runs CMD.
+private_cache() {
+    if [ "$(id -u)" -eq 0 ] && unshare --mount true 2>/dev/null; then
+        unshare --mount --propagation private bash -c \
+            'mount --bind /dev/null /proc/sys/vm/drop_caches && "$@"' _ "$@"
+    else
+        "$@"
+    fi
+}
+
 # The simulated device's folders: $T/dev (with null, zero, urandom), $T/var, $T/bin for
 # stand-in programs, $T/proc for kernel files a test wants to replace.
 device_init() {
@@ -81,7 +93,7 @@ in_device() {
     unshare --mount --net --propagation private env T="$T" TARNVEL="$TARNVEL" bash -c '
         set -e
         for n in null zero full random urandom; do mount --bind /dev/$n "$T/dev/$n"; done
-        mount --bind "$T/dev" /dev
+        mount --rbind "$T/dev" /dev
         mount --bind "$T/var" /var
         for f in "$T"/proc/*; do [ -e "$f" ] && mount --bind "$f" "/proc/${f##*/}"; done
         ip link set lo up 2>/dev/null || true

@@ -1,3 +1,4 @@
+#include "common/platform.h"
 #include "dispatch/dispatch.h"
 #include "fake_host.h"
 
@@ -15,6 +16,11 @@ using tarnvel::test::capture_stdout;
 using tarnvel::test::FakeHost;
 
 namespace {
+
+std::string rescan_line(const FakeHost& host, const std::string& dev)
+{
+    return tarnvel::test::ioctl_line(tarnvel::platform::kBlkRrPart, host.path(dev));
+}
 
 // Runs the dispatcher on a writable copy of `args` (argv[0] added); returns stdout.
 std::string run(std::vector<std::string> args, std::string* err = nullptr)
@@ -59,7 +65,7 @@ TEST(Dispatch, RescanAllWaitsThenWalksSdaToSdz)
     EXPECT_EQ(run({"-3.1"}), "");
     EXPECT_EQ(host.sleeps, std::vector<unsigned>{20});
     std::vector<std::string> want;
-    for (const char* dev : {"/dev/sda", "/dev/sdc", "/dev/sdz"}) want.push_back("0x125f " + host.path(dev));
+    for (const char* dev : {"/dev/sda", "/dev/sdc", "/dev/sdz"}) want.push_back(rescan_line(host, dev));
     EXPECT_EQ(host.ioctls, want);
 }
 
@@ -95,7 +101,7 @@ TEST(Dispatch, RescanOneDevice)
         std::string err;
         EXPECT_EQ(run(c.args, &err), "");
         std::vector<std::string> want;
-        if (c.rescanned) want.push_back("0x125f " + host.path(c.rescanned));
+        if (c.rescanned) want.push_back(rescan_line(host, c.rescanned));
         EXPECT_EQ(host.ioctls, want);
         EXPECT_EQ(err.rfind("tarnvel: ", 0) == 0, c.refused) << err;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), c.refused ? 1 : 0);

@@ -58,9 +58,7 @@ int fake_sysinfo(struct sysinfo* info) { return active->on_sysinfo ? active->on_
 
 int fake_ioctl(int fd, unsigned long request, void* arg)
 {
-    char hex[32];
-    std::snprintf(hex, sizeof hex, "%#lx ", request);
-    active->ioctls.push_back(hex + fd_path(fd));
+    active->ioctls.push_back(ioctl_line(request, fd_path(fd)));
     return active->on_ioctl ? active->on_ioctl(fd, request, arg) : 0;
 }
 
@@ -127,6 +125,13 @@ bool FakeHost::exists(const std::string& logical) const
     return ::lstat(path(logical).c_str(), &st) == 0;
 }
 
+Argv::Argv(const std::vector<std::string>& words) : words_{"tarnvel"}
+{
+    words_.insert(words_.end(), words.begin(), words.end());
+    for (std::string& w : words_) pointers_.push_back(w.data());
+    pointers_.push_back(nullptr);
+}
+
 std::string capture_stdout(const std::function<void()>& body) { return capture(STDOUT_FILENO, stdout, body); }
 
 std::string capture_stderr(const std::function<void()>& body) { return capture(STDERR_FILENO, stderr, body); }
@@ -141,6 +146,13 @@ int open_descriptors()
 }
 
 std::size_t heap_in_use() { return mallinfo2().uordblks; }
+
+std::string ioctl_line(unsigned long request, const std::string& path)
+{
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "%#lx ", request);
+    return hex + path;
+}
 
 std::string pointer_text(const void* p)
 {

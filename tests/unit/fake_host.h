@@ -50,6 +50,20 @@ private:
     host::Binding previous_;
 };
 
+// A writable argument vector {"tarnvel", words..., null}, as an operation that takes the
+// run's vector receives it.
+class Argv {
+public:
+    explicit Argv(const std::vector<std::string>& words);
+    Argv(const Argv&) = delete;
+    Argv& operator=(const Argv&) = delete;
+    char** get() { return pointers_.data(); }
+
+private:
+    std::vector<std::string> words_;
+    std::vector<char*> pointers_;
+};
+
 // Runs `body` and returns what it printed on stdout.
 std::string capture_stdout(const std::function<void()>& body);
 // Runs `body` and returns what it printed on stderr.
@@ -58,6 +72,9 @@ std::string capture_stderr(const std::function<void()>& body);
 // The process's open descriptors and heap in use, for leak checks of the daemons.
 int open_descriptors();
 std::size_t heap_in_use();
+
+// An entry of FakeHost::ioctls: the request in hex and the path of the descriptor.
+std::string ioctl_line(unsigned long request, const std::string& path);
 
 // Formats a pointer as the tool's %p does.
 std::string pointer_text(const void* p);

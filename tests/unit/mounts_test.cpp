@@ -414,7 +414,6 @@ TEST(CheckMntDeathTest, StorageDaemonPassesEveryFiveSeconds)
         std::fprintf(stderr, "%s\n", seen.c_str());
         std::_Exit(0);
     };
-    std::string a0 = "tarnvel", a1 = "-3";
-    char* argv[] = {a0.data(), a1.data(), nullptr};
-    EXPECT_EXIT(dispatch(argv), ::testing::ExitedWithCode(0), "^sleeps 5 5 5 rescans 18\n$");
+    test::Argv argv({"-3"});
+    EXPECT_EXIT(dispatch(argv.get()), ::testing::ExitedWithCode(0), "^sleeps 5 5 5 rescans 18\n$");
 }

@@ -1,4 +1,5 @@
 #include "fake_host.h"
+#include "common/platform.h"
 #include "storage/probe.h"
 
 #include <gtest/gtest.h>
@@ -16,9 +17,10 @@ using tarnvel::test::FakeHost;
 
 namespace {
 
-const std::string kRescan = "0x125f ";
-
-std::string rescan_of(const FakeHost& host, const std::string& dev) { return kRescan + host.path(dev); }
+std::string rescan_of(const FakeHost& host, const std::string& dev)
+{
+    return tarnvel::test::ioctl_line(tarnvel::platform::kBlkRrPart, host.path(dev));
+}
 
 struct WalkCase {
     const char* list;

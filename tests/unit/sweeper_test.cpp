@@ -131,7 +131,6 @@ TEST(ChkDirDeathTest, SweepsEveryThreeSeconds)
         std::fprintf(stderr, "%s removed %d\n", seen.c_str(), removed);
         std::_Exit(0);
     };
-    std::string a0 = "tarnvel", a1 = "-f", a2 = "ignored";
-    char* argv[] = {a0.data(), a1.data(), a2.data(), nullptr};
-    EXPECT_EXIT(dispatch(argv), ::testing::ExitedWithCode(0), "^sleeps 3 3 3 removed 3\n$");
+    test::Argv argv({"-f", "ignored"});
+    EXPECT_EXIT(dispatch(argv.get()), ::testing::ExitedWithCode(0), "^sleeps 3 3 3 removed 3\n$");
 }
