@@ -40,7 +40,7 @@ bool next_line(std::FILE* file, std::span<char> line, bool& whole)
 {
     std::size_t used = 0;
     whole = true;
-    int c;
+    int c = 0;
     while ((c = getc_unlocked(file)) != '\n') {
         if (c == EOF) {
             if (used == 0 && whole) return false;
