@@ -1,5 +1,7 @@
 #include "fake_host.h"
 
+#include <gtest/gtest.h>
+
 
 #include <algorithm>
 #include <cstdio>

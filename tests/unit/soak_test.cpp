@@ -1,14 +1,19 @@
 // Long runs of the daemons, one cycle at a time through the seam, with what they see changing
-// all the while: webs answering, silent, not listening, present and gone. Every cycle must run
-// exactly the commands and sleeps expected of it, and after the first cycles the process's
-// descriptors and heap must stay where they were, as on a device that runs for months.
+// all the while: media inserted, mounted, pulled and forgotten; mount points left behind; webs
+// answering, silent, not listening, present and gone. Every cycle must run exactly the
+// commands, sleeps and requests expected of it, and the process's descriptors and heap must
+// stay where they were after the first cycle, as on a device that runs for months.
+#include "common/platform.h"
 #include "fake_host.h"
+#include "storage/mounts.h"
+#include "storage/sweeper.h"
 #include "web/watchdog.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <cstdio>
+#include <functional>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -20,32 +25,29 @@ using tarnvel::test::FakeHost;
 namespace {
 
 constexpr int kCycles = 100'000;
-// Cycles before the measure is taken: containers of the test reach their size.
+// More than the longest round of changing inputs.
 constexpr int kWarmUp = 1'000;
-// Room for the allocator's own bookkeeping; a leak of a single allocation per cycle exceeds it
-// many times over.
-constexpr std::size_t kHeapSlack = 16 * 1024;
-
 using Lines = std::vector<std::string>;
 
-// Descriptors and heap at the end of the warm-up, compared at the end of the run.
-class Flat {
-public:
-    void take()
-    {
-        descriptors_ = tarnvel::test::open_descriptors();
-        heap_ = tarnvel::test::heap_in_use();
-    }
-    void check() const
-    {
-        EXPECT_EQ(tarnvel::test::open_descriptors(), descriptors_);
-        EXPECT_LE(tarnvel::test::heap_in_use(), heap_ + kHeapSlack);
-    }
-
-private:
-    int descriptors_ = 0;
-    std::size_t heap_ = 0;
-};
+// Runs `cycle` (given its number) kCycles times; expects descriptors and heap to stay steady
+// and each cycle to return true. After the first cycle that does not, the rest are skipped.
+void soak(FakeHost& host, const std::function<bool(int)>& cycle)
+{
+    // The records are emptied after each cycle: room for the longest one from the start, so
+    // that their growth is not taken for the daemon's.
+    host.commands.reserve(8);
+    host.sleeps.reserve(8);
+    host.ioctls.reserve(8);
+    int i = 0;
+    bool failing = false;
+    auto step = [&] {
+        if (!failing) failing = !cycle(i++);
+    };
+    // Every kind of cycle once before the measure, so that the allocator holds chunks of
+    // every size the cycles use when it is taken.
+    while (i < kWarmUp) step();
+    tarnvel::test::expect_steady(kCycles - kWarmUp - 1, step);
+}
 
 // One cycle's record against what was expected of it; false (and a failure) on a difference.
 bool cycle_ran(int cycle, FakeHost& host, const Lines& commands, const std::vector<unsigned>& sleeps)
@@ -139,8 +141,7 @@ TEST(Soak, ResponsivenessWatchdog)
     };
     tarnvel::WebWatch watch;
     unsigned patience = tarnvel::kWebPatience;
-    Flat flat;
-    for (int i = 0; i < kCycles; ++i) {
+    soak(host, [&](int i) {
         // Eight cycles of each, so that silences outlast the patience; the listing shows webs
         // in every other stretch of fifty cycles.
         state = static_cast<Webs>((i / 8) % 3);
@@ -164,11 +165,8 @@ TEST(Soak, ResponsivenessWatchdog)
             sleeps = {3, 10, 1};
             patience = tarnvel::kWebPatience;
         }
-        if (!cycle_ran(i, host, commands, sleeps)) break;
-        if (i == kWarmUp) flat.take();
-    }
-    EXPECT_EQ(watch.patience, patience);
-    flat.check();
+        return cycle_ran(i, host, commands, sleeps) && watch.patience == patience;
+    });
 }
 
 TEST(Soak, PresenceWatchdog)
@@ -179,18 +177,98 @@ TEST(Soak, PresenceWatchdog)
     // webs's folder while it does not run: a name that is no process id.
     host.write("/proc/webs-gone/status", "Name:\twebs\nUmask:\t0022\nState:\tS (sleeping)\n");
     std::string folder = host.path("/proc/webs-gone");
-    Flat flat;
-    for (int i = 0; i < kCycles; ++i) {
+    soak(host, [&](int i) {
         // webs comes and goes every three cycles, under another process id each time.
         const bool runs = (i / 3) % 2 == 0;
         const std::string now = runs ? host.path("/proc/" + std::to_string(300 + (i / 6) % 50)) : host.path("/proc/webs-gone");
-        if (now != folder) {
-            ASSERT_EQ(std::rename(folder.c_str(), now.c_str()), 0);
-        }
+        if (now != folder && std::rename(folder.c_str(), now.c_str()) != 0) return false;
         folder = now;
         tarnvel::chk_web_isExist_cycle();
-        if (!cycle_ran(i, host, runs ? Lines{} : Lines{"sh: webs&"}, {5})) break;
-        if (i == kWarmUp) flat.take();
-    }
-    flat.check();
+        return cycle_ran(i, host, runs ? Lines{} : Lines{"sh: webs&"}, {5});
+    });
+}
+
+TEST(Soak, StoragePass)
+{
+    FakeHost host;
+    const std::string rescan_sda = tarnvel::test::ioctl_line(tarnvel::platform::kBlkRrPart, host.path("/dev/sda"));
+    const std::string kernel = "major minor  #blocks  name\n\n  31        0       4096 mtdblock0\n";
+    const std::string disk = "   8        0   15558144 sda\n   8        1   15554048 sda1\n";
+    enum class Medium { absent, inserted, mounted, pulled, forgotten };
+    soak(host, [&](int i) {
+        // Five passes of each: no medium; one the kernel lists but nothing has mounted yet;
+        // mounted and answering; pulled while still listed and mounted; gone from the kernel's
+        // list while its mount lingers.
+        const auto medium = static_cast<Medium>((i / 5) % 5);
+        if (i % 5 == 0) {
+            switch (medium) {
+            case Medium::absent:
+                host.write("/proc/partitions", kernel);
+                host.write("/proc/mounts", "rootfs / rootfs rw 0 0\n");
+                break;
+            case Medium::inserted:
+                host.write("/proc/partitions", kernel + disk);
+                host.write("/dev/sda", std::string(512, 'd'));
+                host.write("/dev/sda1", std::string(512, 'p'));
+                break;
+            case Medium::mounted:
+                host.write("/proc/mounts", "rootfs / rootfs rw 0 0\n/dev/sda1 /var/tmp/usb/sda1 vfat rw,relatime 0 0\n");
+                host.make_dir("/var/tmp/usb/sda1");
+                break;
+            case Medium::pulled:
+                std::remove(host.path("/dev/sda").c_str());
+                std::remove(host.path("/dev/sda1").c_str());
+                break;
+            case Medium::forgotten:
+                host.write("/proc/partitions", kernel);
+                break;
+            }
+        }
+        tarnvel::check_mnt(128);
+        Lines commands;
+        std::vector<unsigned> sleeps;
+        Lines ioctls;
+        if (medium == Medium::inserted) {
+            sleeps = {45};
+            ioctls = {rescan_sda};
+        }
+        if (medium == Medium::mounted) commands = {"sh: echo 1 > /proc/sys/vm/drop_caches"};
+        if (medium == Medium::pulled || medium == Medium::forgotten) commands = {"run: usbmount tarnvel_umount sda1"};
+        const bool rescanned = host.ioctls == ioctls;
+        EXPECT_TRUE(rescanned) << "cycle " << i << ": " << ::testing::PrintToString(host.ioctls);
+        host.ioctls.clear();
+        // The emptied mount point goes in the first pass without the medium; one in use stays.
+        const bool folder = host.exists("/var/tmp/usb/sda1");
+        const bool folder_right = folder == (medium != Medium::absent && medium != Medium::inserted);
+        EXPECT_TRUE(folder_right) << "cycle " << i << ": the mount point is " << (folder ? "there" : "gone");
+        return cycle_ran(i, host, commands, sleeps) && rescanned && folder_right;
+    });
+}
+
+TEST(Soak, MountPointSweeper)
+{
+    FakeHost host;
+    host.make_dir("/var/tmp/usb/.keep");
+    host.write("/var/tmp/usb/notes", "a file, never removed");
+    soak(host, [&](int i) {
+        // Four cycles each: sdb1 mounted; unmounted, its empty folder left behind; the mount
+        // list unreadable while a new folder waits for its mount.
+        const int phase = (i / 4) % 3;
+        if (i % 4 == 0) {
+            if (phase == 0) {
+                host.write("/proc/mounts", "rootfs / rootfs rw 0 0\n/dev/sdb1 /var/tmp/usb/sdb1 vfat rw 0 0\n");
+                host.make_dir("/var/tmp/usb/sdb1");
+            } else if (phase == 1) {
+                host.write("/proc/mounts", "rootfs / rootfs rw 0 0\n");
+            } else {
+                std::remove(host.path("/proc/mounts").c_str());
+                host.make_dir("/var/tmp/usb/sdb1");
+            }
+        }
+        tarnvel::sweep_unmounted_folders();
+        const bool kept = host.exists("/var/tmp/usb/sdb1");
+        const bool right = kept == (phase != 1) && host.exists("/var/tmp/usb/.keep") && host.exists("/var/tmp/usb/notes");
+        EXPECT_TRUE(right) << "cycle " << i << ": sdb1 " << (kept ? "kept" : "removed");
+        return cycle_ran(i, host, {}, {}) && right;
+    });
 }
