@@ -2,7 +2,7 @@
 // all the while: media inserted, mounted, pulled and forgotten; mount points left behind; webs
 // answering, silent, not listening, present and gone. Every cycle must run exactly the
 // commands, sleeps and requests expected of it, and the process's descriptors and heap must
-// stay where they were after the first cycle, as on a device that runs for months.
+// stay where they were once every kind of cycle has run, as on a device that runs for months.
 #include "common/platform.h"
 #include "fake_host.h"
 #include "storage/mounts.h"
@@ -27,6 +27,9 @@ namespace {
 constexpr int kCycles = 100'000;
 // More than the longest round of changing inputs.
 constexpr int kWarmUp = 1'000;
+// A chunk or two that the C library's allocator caches (seen under qemu-mips); a single leaked
+// allocation per cycle would add hundreds of times as much.
+constexpr std::size_t kHeapSlack = 4096;
 using Lines = std::vector<std::string>;
 
 // Runs `cycle` (given its number) kCycles times; expects descriptors and heap to stay steady
@@ -46,7 +49,7 @@ void soak(FakeHost& host, const std::function<bool(int)>& cycle)
     // Every kind of cycle once before the measure, so that the allocator holds chunks of
     // every size the cycles use when it is taken.
     while (i < kWarmUp) step();
-    tarnvel::test::expect_steady(kCycles - kWarmUp - 1, step);
+    tarnvel::test::expect_steady(kCycles - kWarmUp - 1, step, kHeapSlack);
 }
 
 // One cycle's record against what was expected of it; false (and a failure) on a difference.
