@@ -5,7 +5,17 @@
 
 #include "common/host.h"
 #include "common/text.h"
+#include "device/control.h"
+#include "device/otp.h"
+#include "flash/backup.h"
+#include "flash/throughput.h"
 #include "storage/probe.h"
+#include "web/control.h"
+#include "web/process.h"
+#include "web/watchdog.h"
+#include "wireless/channel.h"
+#include "wireless/credentials.h"
+#include "wireless/link_gate.h"
 
 #include <cstdio>
 #include <cstring>
@@ -30,6 +40,12 @@ void rescan_all(char**)
 
 // "-4": the re-read of /dev/sda, with its result.
 void rescan_sda(char**) { std::printf("code:%d\n", read_sd_part("/dev/sda")); }
+
+// "-5": one 4 MiB read of the first flash partition with statistics, and its result.
+void read_mtd0(char**) { std::printf("code:%d\n", read_mtd_part("/dev/mtdblock0", 0x400000, READ_STATS | READ_ONCE, nullptr)); }
+
+// "-7 [LEN]": /dev/sda read to its end in 16 MiB blocks (or LEN) with statistics.
+void read_sda(char** argv) { read_mtd_part("/dev/sda", 0x1000000, READ_STATS, argv); }
 
 // "-a SUFFIX": the re-read of /dev/sd<SUFFIX>, the suffix being at most two characters.
 void rescan_one(char** argv)
@@ -62,17 +78,48 @@ void media_folders(char** argv)
     }
 }
 
+// "-d NAME": the id of the first process line of the listing that holds NAME.
+void print_pid(char** argv)
+{
+    if (argv[2] == nullptr) return;
+    std::printf("%s PID:%u\n", argv[2], static_cast<unsigned>(find_pid(argv[2])));
+}
+
+void restart_web_server(char**) { reinit_webs(); }
+
 struct Option {
     const char* name;
     void (*run)(char** argv);
 };
 
 constexpr Option kOptions[] = {
+    {"-1", getWlBssInfo},
     {"-2", raw_dump},
     {"-3.1", rescan_all},
     {"-4", rescan_sda},
+    {"-5", read_mtd0},
+    {"-6", [](char**) { read_file("/var/tmp/usb/sda1/x.exe"); }},
+    {"-7", read_sda},
+    {"-8", [](char**) { flash("/dev/mtdblock0"); }},
+    {"-9", [](char** argv) { OTP_cmd(argv); }},
     {"-a", rescan_one},
     {"-b", media_folders},
+    {"-c", chk_web},
+    {"-d", print_pid},
+    {"-g", change_default_SSID},
+    {"-h", change_default_WPA_PW},
+    {"-i", close_webs_files},
+    {"-j", chk_web_isExist},
+    {"-rb", [](char**) { sysrbt(); }},
+    {"-k", wifi_channel_switch},
+    {"-o", restart_web_server},
+    {"-h2b", [](char**) { partition2backup(0x6000, 0x8000, "hw2backup"); }},
+    {"-d2b", [](char**) { partition2backup(0x8000, 0xc000, "def2backup"); }},
+    {"-c2b", [](char**) { partition2backup(0xc000, 0x10000, "cur2backup"); }},
+    {"-b2h", [](char**) { backup2partition(0x6000, 0x8000, "backup2hw"); }},
+    {"-b2d", [](char**) { backup2partition(0x8000, 0xc000, "backup2def"); }},
+    {"-b2c", [](char**) { backup2partition(0xc000, 0x10000, "backup2cur"); }},
+    {"-onetime_init", [](char**) { onetime_init(); }},
 };
 
 } // namespace

@@ -3,24 +3,16 @@
 // inserted media and their partitions appear.
 #include "storage/probe.h"
 
+#include "common/fixed.h"
 #include "common/host.h"
 #include "common/owners.h"
 #include "common/platform.h"
 #include "flash/hexdump.h"
 
-#include <climits>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace tarnvel {
 namespace {
-
-UniqueFd open_raw(const char* path)
-{
-    char rooted[PATH_MAX];
-    if (!host::fixed_path(rooted, path) || rooted[0] == '\0') return UniqueFd();
-    return UniqueFd(::open(rooted, platform::kRawOpen));
-}
 
 int read_probe(int fd, const char* path, unsigned flags, int size)
 {
@@ -54,7 +46,7 @@ int op_sd(char* list, std::uint8_t mode, unsigned flags, int size)
             flags |= SD_LAST;
         }
 
-        UniqueFd fd = open_raw(path);
+        UniqueFd fd = open_fixed(path, platform::kRawOpen);
         if (fd.valid()) {
             if (mode == SD_OP_RESCAN)
                 result = host::get().ioctl(fd.get(), platform::kBlkRrPart, nullptr);
@@ -68,7 +60,7 @@ int op_sd(char* list, std::uint8_t mode, unsigned flags, int size)
 
 int read_sd_part(const char* path)
 {
-    UniqueFd fd = open_raw(path);
+    UniqueFd fd = open_fixed(path, platform::kRawOpen);
     if (!fd.valid()) return -1;
     return host::get().ioctl(fd.get(), platform::kBlkRrPart, nullptr);
 }

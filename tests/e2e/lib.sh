@@ -81,7 +81,7 @@ in_device() {
     unshare --mount --net --propagation private env T="$T" TARNVEL="$TARNVEL" bash -c '
         set -e
         for n in null zero full random urandom; do mount --bind /dev/$n "$T/dev/$n"; done
-        mount --bind "$T/dev" /dev
+        mount --rbind "$T/dev" /dev
         mount --bind "$T/var" /var
         for f in "$T"/proc/*; do [ -e "$f" ] && mount --bind "$f" "/proc/${f##*/}"; done
         ip link set lo up 2>/dev/null || true

@@ -125,6 +125,13 @@ bool FakeHost::exists(const std::string& logical) const
     return ::lstat(path(logical).c_str(), &st) == 0;
 }
 
+Argv::Argv(const std::vector<std::string>& words) : words_{"tarnvel"}
+{
+    words_.insert(words_.end(), words.begin(), words.end());
+    for (std::string& w : words_) pointers_.push_back(w.data());
+    pointers_.push_back(nullptr);
+}
+
 std::string capture_stdout(const std::function<void()>& body) { return capture(STDOUT_FILENO, stdout, body); }
 
 std::string capture_stderr(const std::function<void()>& body) { return capture(STDERR_FILENO, stderr, body); }

@@ -50,6 +50,20 @@ private:
     host::Binding previous_;
 };
 
+// A writable argument vector {"tarnvel", words..., null}, as an operation that takes the
+// run's vector receives it.
+class Argv {
+public:
+    explicit Argv(const std::vector<std::string>& words);
+    Argv(const Argv&) = delete;
+    Argv& operator=(const Argv&) = delete;
+    char** get() { return pointers_.data(); }
+
+private:
+    std::vector<std::string> words_;
+    std::vector<char*> pointers_;
+};
+
 // Runs `body` and returns what it printed on stdout.
 std::string capture_stdout(const std::function<void()>& body);
 // Runs `body` and returns what it printed on stderr.

@@ -1,0 +1,26 @@
+// Fixed paths opened under the seam's root.
+#include "common/fixed.h"
+
+#include "common/host.h"
+
+#include <climits>
+#include <cstdio>
+#include <fcntl.h>
+
+namespace tarnvel {
+
+UniqueFd open_fixed(const char* logical, int flags)
+{
+    char rooted[PATH_MAX];
+    if (!host::fixed_path(rooted, logical)) return UniqueFd();
+    return UniqueFd(::open(rooted, flags));
+}
+
+UniqueFile fopen_fixed(const char* logical, const char* mode)
+{
+    char rooted[PATH_MAX];
+    if (!host::fixed_path(rooted, logical)) return UniqueFile();
+    return UniqueFile(std::fopen(rooted, mode));
+}
+
+} // namespace tarnvel

@@ -1,0 +1,63 @@
+// Telling webs what to do from the device's scripts: close the files it holds for a name
+// (before the disk's files are moved or removed under it), and restart it from its pid file.
+#include "web/control.h"
+
+#include "common/host.h"
+#include "common/owners.h"
+#include "common/text.h"
+#include "web/server.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace tarnvel {
+namespace {
+
+// The file-close request is built here: the name may be at most 81 characters.
+constexpr std::size_t kRequestSize = 128;
+// The pid file's first line is read with this limit (at most 19 characters).
+constexpr std::size_t kPidLine = 20;
+
+} // namespace
+
+void close_webs_files(char** argv)
+{
+    const char* name = argv[2];
+    if (name == nullptr) {
+        refuse("-i: no name given");
+        return;
+    }
+    char request[kRequestSize];
+    if (!fit_format(request, "GET /WEBS_FILES_CLOSE.%s.tarnvelcmd HTTP/1.1\r\n\r\n", name)) {
+        refuse("-i: name of %zu characters does not fit the %zu-byte request", std::strlen(name), kRequestSize);
+        return;
+    }
+    UniqueFd sock = server_socket();
+    if (!sock.valid() || !connect_server(sock)) return;
+    // The request goes without its NUL, and the connection closes at once.
+    send_request(sock, request, std::strlen(request));
+}
+
+void reinit_webs()
+{
+    char path[PATH_MAX];
+    if (!host::fixed_path(path, "/var/run/webs.pid")) return;
+    char line[kPidLine];
+    {
+        UniqueFile pid_file(std::fopen(path, "re"));
+        if (!pid_file || std::fgets(line, sizeof line, pid_file.get()) == nullptr) return;
+    }
+    char* end = nullptr;
+    const long recorded = std::strtol(line, &end, 10);
+    // No number, or 0 and 1, which never name the server.
+    if (end == line || recorded < 2) return;
+    // The recorded pid only decides; webs is stopped by name.
+    std::printf("reinit webs \n");
+    host::get().shell("killall webs");
+    host::get().shell("rm -rf /var/run/webs.pid");
+    host::get().shell("webs&");
+}
+
+} // namespace tarnvel

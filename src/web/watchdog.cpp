@@ -1,0 +1,106 @@
+// The two watchdogs that keep webs serving the shared disk. The responsiveness watchdog keeps
+// it answering: a small local HTTP probe every few seconds, a restart after six silent probes
+// in a row, a start whenever nothing accepts the connection. The presence watchdog keeps a
+// process named webs running. Neither prints anything; every failure is retried next cycle.
+#include "web/watchdog.h"
+
+#include "common/host.h"
+#include "common/text.h"
+#include "web/process.h"
+#include "web/server.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace tarnvel {
+namespace {
+
+// The health probe goes out with its terminating NUL: 34 bytes, as webs has always seen it.
+constexpr char kProbe[] = "GET /TEST.tarnvelcmd HTTP/1.1\r\n\r\n";
+static_assert(sizeof kProbe == 34);
+// At most this much of the reply is read; its content is never looked at.
+constexpr std::size_t kReplyMax = 15;
+
+constexpr unsigned kSendTimeout = 5; // bounds the connection attempt and the write
+constexpr unsigned kReplyWait = 3;
+constexpr unsigned kAfterRestart = 10;
+constexpr unsigned kBetweenProbes = 1;
+constexpr unsigned kStartupQuiet = 60;
+constexpr unsigned kBetweenLooks = 5;
+
+#if defined(__mips__)
+// The device's time value: seconds then microseconds, two 32-bit fields.
+static_assert(sizeof(timeval) == 8, "the device's struct timeval");
+#endif
+
+void start_webs() { host::get().shell("webs&"); }
+
+// Kills the webs that the process listing shows and starts a new one. With no webs in the
+// listing there is nothing to kill: "kill 0" would signal the watchdog's own process group.
+void restart_webs(WebWatch& watch)
+{
+    const int pid = find_pid("webs");
+    if (pid == 0) {
+        start_webs();
+        return;
+    }
+    if (fit_format(watch.work, "kill %u;sleep 1;webs&", static_cast<unsigned>(pid))) host::get().shell(watch.work);
+}
+
+void probe(WebWatch& watch)
+{
+    UniqueFd sock = server_socket();
+    if (!sock.valid()) return;
+    const timeval send_timeout{kSendTimeout, 0};
+    (void)::setsockopt(sock.get(), SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
+    if (!connect_server(sock)) {
+        // Nothing listens: start webs; the silent-probe count stays as it is.
+        start_webs();
+        return;
+    }
+    (void)::fcntl(sock.get(), F_SETFL, O_NONBLOCK);
+    send_request(sock, kProbe, sizeof kProbe);
+    host::get().sleep(kReplyWait);
+    if (::read(sock.get(), watch.work, kReplyMax) > 0) {
+        watch.patience = kWebPatience;
+        return;
+    }
+    // Nothing came back, the connection closed empty, or the read failed: a silent probe.
+    if (watch.patience != 0) {
+        --watch.patience;
+        return;
+    }
+    restart_webs(watch);
+    watch.patience = kWebPatience;
+    host::get().sleep(kAfterRestart);
+}
+
+} // namespace
+
+void chk_web_cycle(WebWatch& watch)
+{
+    probe(watch);
+    host::get().sleep(kBetweenProbes);
+}
+
+void chk_web(char**)
+{
+    WebWatch watch;
+    for (;;) chk_web_cycle(watch);
+}
+
+void chk_web_isExist_cycle()
+{
+    if (find_pid_by_name("webs") == 0) start_webs();
+    host::get().sleep(kBetweenLooks);
+}
+
+void chk_web_isExist(char**)
+{
+    host::get().sleep(kStartupQuiet);
+    for (;;) chk_web_isExist_cycle();
+}
+
+} // namespace tarnvel
