@@ -3,14 +3,10 @@
 # mounter do when a card comes and goes. $SIM is the simulation's folder, $LOOP the card's loop
 # device (empty when the card is files), $TARNVEL the tool.
 
-# The daemons pause $SPEED times shorter than on the device, through a preloaded sleep() (built
-# by scripts/demo where a C compiler is at hand): "${FAST[@]}" COMMAND runs COMMAND so.
+# Every program of the device pauses $SPEED times shorter than on the device, through a
+# preloaded sleep() built by scripts/demo where a C compiler is at hand.
 SPEED=1
-FAST=()
-if [ -e "$SIM/quick_sleep.so" ]; then
-    SPEED=10
-    FAST=(env "LD_PRELOAD=$SIM/quick_sleep.so" "DEMO_SPEED=$SPEED")
-fi
+[ -e "$SIM/quick_sleep.so" ] && SPEED=10
 
 device_boot() {
     local n
@@ -22,20 +18,22 @@ device_boot() {
     ip link set lo up
     export PATH="$SIM/bin:/usr/sbin:/usr/bin:/sbin:/bin:/usr/local/sbin:/usr/local/bin"
     export DEMO_LOG=$SIM/log DEMO_CTL=$SIM/ctl
+    if [ "$SPEED" -gt 1 ]; then
+        export LD_PRELOAD=$SIM/quick_sleep.so DEMO_SPEED=$SPEED
+    fi
 }
 
-# The storage daemon, its system calls traced to $SIM/log/storage.trace. Sets STORAGE_PID to
-# the daemon's process id, or to nothing when it has ended at once.
-start_storage_daemon() {
-    local tracer tries=30
-    "${FAST[@]}" strace -qq -y -s 0 -e trace=openat,ioctl,read -e signal=none \
-        -o "$SIM/log/storage.trace" tarnvel -3 &
-    tracer=$!
-    STORAGE_PID=
-    while [ -z "$STORAGE_PID" ] && [ $tries -gt 0 ] && kill -0 "$tracer" 2>/dev/null; do
-        sleep 0.1
-        STORAGE_PID=$(pgrep -P "$tracer" || true)
+# trace_storage_daemon PID: the storage daemon's system calls on files and devices, traced to
+# $SIM/log/storage.trace from now on. Fails when the daemon is not there to trace.
+trace_storage_daemon() {
+    local tries=50
+    [ -n "$1" ] || return 1
+    strace -qq -y -s 0 -e trace=openat,ioctl,read -e signal=none -o "$SIM/log/storage.trace" \
+        -p "$1" &
+    until grep -q "^TracerPid:[[:space:]]*[1-9]" "/proc/$1/status" 2>/dev/null; do
         tries=$((tries - 1))
+        [ $tries -gt 0 ] && kill -0 "$1" 2>/dev/null || return 1
+        sleep 0.1
     done
 }
 

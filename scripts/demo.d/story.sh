@@ -19,10 +19,18 @@ step() {
     printf '\n%d. %s\n' "$step_no" "$1"
 }
 say() { printf '   %s\n' "$@"; }
-# show TEXT: runs the shell text TEXT as typed on the device and shows it with its output.
+# show TEXT: runs the shell text TEXT as typed on the device and shows it with its output,
+# which stays in $OUT for a check.
+OUT=$SIM/ctl/out
 show() {
     printf '   $ %s\n' "$1"
-    eval "$1" 2>&1 | sed 's/^/     /'
+    eval "$1" >"$OUT" 2>&1
+    sed 's/^/     /' "$OUT"
+}
+# excerpt CAPTION TEXT: shows CAPTION and the output of the shell text TEXT.
+excerpt() {
+    printf '   %s\n' "$1"
+    eval "$2" 2>&1 | sed 's/^/     /'
 }
 # expect WHAT SECONDS TEST: waits up to SECONDS for the shell text TEST to succeed and tells
 # whether WHAT was seen.
@@ -62,25 +70,29 @@ say "device:     private mount, network and process namespaces; /dev, /var, /pro
     "            /proc/sys/vm/drop_caches are folders and files of $SIM" \
     "stand-ins:  webs (serves 127.0.0.1:80), usbmount (really unmounts), reboot and init.sh (report)"
 if [ "$SPEED" -gt 1 ]; then
-    say "time:       the daemons pause $SPEED times shorter (a preloaded sleep): 5 s take 0.5 s"
+    say "time:       the device's programs pause $SPEED times shorter (a preloaded sleep()): 5 s take 0.5 s"
 fi
 device_boot
 
-step "The device starts its web server, the storage daemon and the web-server watchdog"
-say "On the device, start-up runs webs, and tarnvel -onetime_init starts \"tarnvel -3&\" and" \
-    "\"tarnvel -c&\". Here the storage daemon runs under strace, to show its reads and requests."
-webs &
-expect "webs serves 127.0.0.1:80" 10 'grep -q "serves 127.0.0.1:80" "$WEBS_LOG" 2>/dev/null'
-start_storage_daemon
-"${FAST[@]}" tarnvel -c &
-WATCHDOG_PID=$!
-show 'ps -o pid,args -p "$(pgrep -d, -x webs),$STORAGE_PID,$WATCHDOG_PID"'
+step "The device starts its daemons"
+say "Start-up runs tarnvel -onetime_init, which starts the storage daemon and the web-server" \
+    "watchdog, as \"tarnvel -3&\" and \"tarnvel -c&\":"
+show 'tarnvel -onetime_init'
+expect "the storage daemon and the web-server watchdog run" 5 \
+    'pgrep -xf "tarnvel -3" >/dev/null && pgrep -xf "tarnvel -c" >/dev/null'
+expect "the watchdog finds nothing on port 80 and starts webs, which serves 127.0.0.1:80" \
+    "$(within 10)" 'grep -q "serves 127.0.0.1:80" "$WEBS_LOG" 2>/dev/null'
+excerpt "The log of webs (the watchdog starts webs once a second until one serves):" 'cat "$WEBS_LOG"'
+show 'ps -C tarnvel,webs -o pid,ppid,args'
+say "From here on the storage daemon is watched with strace, to show its reads and requests."
+trace_storage_daemon "$(pgrep -xf "tarnvel -3")"
 expect "the storage daemon looks for disks /dev/sda to /dev/sdf: none is there yet" "$(within 15)" \
-    'grep -q "\"/dev/sdf\".*ENOENT" "$TRACE"'
-show 'grep -E "\"/dev/sd[a-f]\"" "$TRACE" | tail -6 | tidy'
+    'grep -q "\"/dev/sdf\".*ENOENT" "$TRACE" 2>/dev/null'
+excerpt "The storage daemon's system calls in one pass (strace):" \
+    'grep -E "\"/dev/sd[a-f]\"" "$TRACE" | tail -6 | tidy'
 expect "the watchdog probes webs and webs answers" "$(within 15)" \
     'grep -q "TEST.tarnvelcmd HTTP/1.1\" answered" "$WEBS_LOG"'
-show 'grep -m1 TEST.tarnvelcmd "$WEBS_LOG"'
+excerpt "The log of webs:" 'grep -m1 TEST.tarnvelcmd "$WEBS_LOG"'
 
 step "An SD card with photos goes into the reader"
 say "The kernel registers the card's disk as /dev/sda and knows no partition of it yet:"
@@ -89,7 +101,8 @@ m=$(mark)
 show 'cat /proc/partitions'
 expect "the storage daemon asks the kernel to re-read /dev/sda's partition table" "$(within 15)" \
     'traced_since $m | grep -q "</dev/sda>, BLKRRPART"'
-show 'traced_since $m | grep -m1 "</dev/sda>, BLKRRPART"'
+excerpt "The storage daemon's system call (strace):" \
+    'traced_since $m | grep -m1 "</dev/sda>, BLKRRPART"'
 say "The kernel reads the table and finds the partition /dev/sda1; the device's mounter mounts it:"
 card_partitions
 card_mount
@@ -98,7 +111,8 @@ show 'grep /var/tmp/usb /proc/mounts'
 m=$(mark)
 expect "the storage daemon probes /dev/sda1 with a raw read of 128 bytes" "$(within 60)" \
     'traced_since $m | grep -q "</dev/sda1>, .*, 128) = 128"'
-show 'traced_since $m | grep -m2 -E "\"/dev/sda1\"|</dev/sda1>, "'
+excerpt "The storage daemon's system calls (strace):" \
+    'traced_since $m | grep -m2 -E "\"/dev/sda1\"|</dev/sda1>, "'
 expect "it dropped the page cache first (\"echo 1 > /proc/sys/vm/drop_caches\")" 1 \
     'grep -qx 1 "$SIM/proc/drop_caches"'
 m=$(mark)
@@ -107,31 +121,31 @@ expect "while /dev/sda1 is mounted, two passes leave /dev/sda's table alone" "$(
      ! traced_since $m | grep -q "</dev/sda>, BLKRRPART"'
 
 step "The device gives the card its media folders and thumbnails (tarnvel -b, tarnvel -m)"
-card=/var/tmp/usb/sda1
-photos=$card/DCIM/100TARNV
-show 'tarnvel -b $card; ls $card'
+show 'cd /var/tmp/usb/sda1'
+show 'tarnvel -b /var/tmp/usb/sda1; ls'
 expect "tarnvel -b made Music, Photos, Videos and Documents" 1 \
-    '[ -d $card/Music ] && [ -d $card/Photos ] && [ -d $card/Videos ] && [ -d $card/Documents ]'
-show 'tarnvel -m $card'
-show 'cd $card && find . -path "*/.thumbnail/*" | sort | xargs identify -format "%i: %wx%h\n"'
+    '[ -d Music ] && [ -d Photos ] && [ -d Videos ] && [ -d Documents ]'
+show 'tarnvel -m /var/tmp/usb/sda1'
+show 'find . -path "*/.thumbnail/*" | sort | xargs identify -format "%i: %wx%h\n"'
 expect "each photo got its embedded thumbnail (160x120) in a .thumbnail folder beside it" 1 \
-    '[ -f $photos/.thumbnail/IMG_0001.JPG ] && [ -f $photos/.thumbnail/IMG_0002.JPG ] &&
-     [ -f $card/DCIM/.thumbnail/holiday.jpeg ]'
-expect "the recycle bin was not walked" 1 '[ ! -e $card/Recycled/.thumbnail ]'
-show 'jhead $photos/.thumbnail/IMG_0001.JPG | grep -E "Date/Time|Resolution"'
-say "A thumbnail carries its photo's Exif header, in which no thumbnail is embedded any more."
-say "A photo is deleted, and tarnvel -m runs again:"
-show 'rm $photos/IMG_0002.JPG; tarnvel -m $card; ls -A $photos/.thumbnail'
+    '[ -f DCIM/100TARNV/.thumbnail/IMG_0001.JPG ] && [ -f DCIM/100TARNV/.thumbnail/IMG_0002.JPG ] &&
+     [ -f DCIM/.thumbnail/holiday.jpeg ]'
+expect "the recycle bin was not walked" 1 '[ ! -e Recycled/.thumbnail ]'
+show 'jhead DCIM/100TARNV/.thumbnail/IMG_0001.JPG | grep -E "Date/Time|Resolution"'
+say "A thumbnail carries its photo's Exif header, in which no thumbnail is embedded any more." \
+    "A photo is deleted, and tarnvel -m runs again:"
+show 'rm DCIM/100TARNV/IMG_0002.JPG; tarnvel -m /var/tmp/usb/sda1; ls -A DCIM/100TARNV/.thumbnail'
 expect "the thumbnail of the deleted photo is removed, the other one stays" 1 \
-    '[ ! -e $photos/.thumbnail/IMG_0002.JPG ] && [ -f $photos/.thumbnail/IMG_0001.JPG ]'
+    '[ ! -e DCIM/100TARNV/.thumbnail/IMG_0002.JPG ] && [ -f DCIM/100TARNV/.thumbnail/IMG_0001.JPG ]'
+cd /
 
 step "The card is pulled out"
-say "The kernel forgets the disk and its partition; the mount of /dev/sda1 stays behind, dead:"
+say "The kernel forgets the disk and its partition; the mount of /dev/sda1 stays behind:"
 card_pull
 show 'cat /proc/partitions; grep /var/tmp/usb /proc/mounts'
-expect "the storage daemon hands the dead mount to usbmount" "$(within 15)" \
+expect "the storage daemon hands the stale mount to usbmount" "$(within 15)" \
     'grep -q "tarnvel_umount sda1: unmounted" "$SIM/log/usbmount.log" 2>/dev/null'
-show 'cat "$SIM/log/usbmount.log"'
+excerpt "The log of usbmount:" 'cat "$SIM/log/usbmount.log"'
 expect "/var/tmp/usb/sda1 is no longer mounted" 3 '! grep -q " /var/tmp/usb/sda1 " /proc/mounts'
 expect "the storage daemon sweeps the emptied folder /var/tmp/usb/sda1" "$(within 15)" \
     '[ ! -e /var/tmp/usb/sda1 ]'
@@ -141,7 +155,7 @@ step "The web server hangs, and the watchdog restarts it"
 first=$(cat /var/run/webs.pid)
 show 'cat /var/run/webs.pid; tarnvel -d webs'
 expect "tarnvel -d webs names the pid of webs's pid file" 1 \
-    '[ "$(tarnvel -d webs)" = "webs PID:$first" ]'
+    '[ "$(tail -1 "$OUT")" = "webs PID:$first" ]'
 m=$(wc -l <"$WEBS_LOG")
 show 'tarnvel -i sda1'
 expect "webs is asked to close the files it holds for sda1" 3 \
@@ -152,7 +166,7 @@ echo "$first" >"$SIM/ctl/webs.hang"
 expect "the watchdog kills webs $first and starts a new one" "$(within 45)" \
     'webs_since $m | grep -q "webs\[$first\] stopped by SIGTERM" &&
      webs_since $m | grep -v "webs\[$first\]" | grep -q "serves 127.0.0.1:80"'
-show 'webs_since $m'
+excerpt "The log of webs since it hung:" 'webs_since $m'
 expect "it did so on the sixth silent probe in a row" 1 \
     '[ "$(webs_since $m | grep -c "webs\[$first\] .*TEST.tarnvelcmd.*unanswered")" -eq 6 ]'
 second=$(cat /var/run/webs.pid)
@@ -163,9 +177,9 @@ step "A configuration area of the flash is saved and restored (tarnvel -c2b, tar
 say "The current settings (area cur of /dev/mtdblock0, 0xC000 to 0x10000):"
 show 'dd if=/dev/mtdblock0 bs=16k skip=3 count=1 status=none | tr -d "\377"'
 cur_area /dev/mtdblock0 >"$SIM/ctl/cur"
-show 'tarnvel -c2b | tee "$SIM/ctl/c2b"'
+show 'tarnvel -c2b'
 expect "tarnvel -c2b reports its success" 1 \
-    'cmp -s "$SIM/ctl/c2b" <(printf "cur2backup:Write to backup partition successful.\n\n")'
+    'cmp -s "$OUT" <(printf "cur2backup:Write to backup partition successful.\n\n")'
 expect "tarnvel -c2b copied the area to 0x6000 of the backup partition /dev/mtdblock2" 1 \
     'cmp -s <(cur_area /dev/mtdblock2) "$SIM/ctl/cur"'
 expect "the rest of the backup partition stays erased" 1 \
@@ -173,14 +187,14 @@ expect "the rest of the backup partition stays erased" 1 \
      [ -z "$(tail -c +$((0xA000 + 1)) /dev/mtdblock2 | tr -d "\377")" ]'
 say "A failed settings write blanks the area; tarnvel -b2c restores it from the backup:"
 show 'dd if=/dev/zero of=/dev/mtdblock0 bs=16k seek=3 count=1 conv=notrunc status=none'
-show 'tarnvel -b2c | tee "$SIM/ctl/b2c"'
+show 'tarnvel -b2c'
 expect "tarnvel -b2c reports its success" 1 \
-    'cmp -s "$SIM/ctl/b2c" <(printf "backup2cur:Write partition successful.\n\n")'
+    'cmp -s "$OUT" <(printf "backup2cur:Write partition successful.\n\n")'
 show 'dd if=/dev/mtdblock0 bs=16k skip=3 count=1 status=none | tr -d "\377"'
 expect "/dev/mtdblock0 holds the settings again, byte for byte" 1 \
     'cmp -s <(cur_area /dev/mtdblock0) "$SIM/ctl/cur"'
 
-kill "$STORAGE_PID" "$WATCHDOG_PID" 2>/dev/null
+kill $(pgrep -x tarnvel) 2>/dev/null
 printf '\n'
 if [ "$missed" -eq 0 ]; then
     printf 'All %d events seen.\n' "$seen"
