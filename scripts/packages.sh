@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the README's commands. install_missing PACKAGE...: installs the Debian packages of
 # the list that are not installed yet (as root); an ordinary user is told which ones to install.
 # Returns non-zero when some stay missing.

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The simulated device, sourced by story.sh inside the private namespaces: the device's fixed
 # paths over the simulation's folders, its programs, and what the kernel and the device's
 # mounter do when a card comes and goes. $SIM is the simulation's folder, $LOOP the card's loop

@@ -1,3 +1,5 @@
+# shellcheck shell=bash disable=SC2016,SC2034
+# (the texts in single quotes are evaluated later, on purpose, with the variables they name)
 # The demo's story, run by scripts/demo as the first process of the simulated device's private
 # namespaces: each step does what happens on a device in use and shows what tarnvel did about
 # it, as seen in files, mounts, processes, the stand-ins' logs and the storage daemon's system
@@ -6,6 +8,7 @@
 set -u
 export LC_ALL=C
 trap 'exit 130' INT TERM
+# shellcheck source=scripts/demo.d/device.sh
 . "$DEMO_D/device.sh"
 
 TRACE=$SIM/log/storage.trace
@@ -73,6 +76,7 @@ if [ "$SPEED" -gt 1 ]; then
     say "time:       the device's programs pause $SPEED times shorter (a preloaded sleep()): 5 s take 0.5 s"
 fi
 device_boot
+: >"$TRACE"
 
 step "The device starts its daemons"
 say "Start-up runs tarnvel -onetime_init, which starts the storage daemon and the web-server" \
