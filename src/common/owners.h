@@ -76,6 +76,13 @@ public:
 
     T* get() const { return p_; }
     explicit operator bool() const { return p_ != nullptr; }
+    // Hands the pointer over without releasing it (for a caller that wants closedir's result).
+    T* release()
+    {
+        T* p = p_;
+        p_ = nullptr;
+        return p;
+    }
 
 private:
     T* p_ = nullptr;

@@ -10,6 +10,8 @@
 #include "flash/backup.h"
 #include "flash/throughput.h"
 #include "storage/probe.h"
+#include "thumbnail/cleanup.h"
+#include "thumbnail/generate.h"
 #include "web/control.h"
 #include "web/process.h"
 #include "web/watchdog.h"
@@ -87,6 +89,18 @@ void print_pid(char** argv)
 
 void restart_web_server(char**) { reinit_webs(); }
 
+// "-e DIR": 72 by 72 thumbnails of the photos under DIR.
+void thumbnails_72(char** argv) { scan_photo(argv); }
+
+// "-m DIR": the missing thumbnails of photos and documents under DIR, then the orphans
+// removed, then the page cache dropped; each step whatever the one before did.
+void thumbnail_upkeep(char** argv)
+{
+    scan_photo_to_thumbnail(argv, 1);
+    Thumbnail_del_chk(argv, 1);
+    host::get().shell("echo 1 > /proc/sys/vm/drop_caches");
+}
+
 struct Option {
     const char* name;
     void (*run)(char** argv);
@@ -106,12 +120,14 @@ constexpr Option kOptions[] = {
     {"-b", media_folders},
     {"-c", chk_web},
     {"-d", print_pid},
+    {"-e", thumbnails_72},
     {"-g", change_default_SSID},
     {"-h", change_default_WPA_PW},
     {"-i", close_webs_files},
     {"-j", chk_web_isExist},
     {"-rb", [](char**) { sysrbt(); }},
     {"-k", wifi_channel_switch},
+    {"-m", thumbnail_upkeep},
     {"-o", restart_web_server},
     {"-h2b", [](char**) { partition2backup(0x6000, 0x8000, "hw2backup"); }},
     {"-d2b", [](char**) { partition2backup(0x8000, 0xc000, "def2backup"); }},

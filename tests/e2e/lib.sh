@@ -39,6 +39,18 @@ finish() {
     [ "$failed" -eq 0 ]
 }
 
+# private_cache CMD...: runs CMD with /proc/sys/vm/drop_caches bound to /dev/null where a
+# private mount namespace is to be had, so that a cache drop the tool makes does not empty the
+# cache of the whole machine; elsewhere just runs CMD.
+private_cache() {
+    if [ "$(id -u)" -eq 0 ] && unshare --mount true 2>/dev/null; then
+        unshare --mount --propagation private bash -c \
+            'mount --bind /dev/null /proc/sys/vm/drop_caches && "$@"' _ "$@"
+    else
+        "$@"
+    fi
+}
+
 # The simulated device's folders: $T/dev (with null, zero, urandom), $T/var, $T/bin for
 # stand-in programs, $T/proc for kernel files a test wants to replace.
 device_init() {

@@ -1,0 +1,140 @@
+# Thumbnails made by the real jhead and ImageMagick convert on JPEGs made here, orphans
+# removed, and names on the disk that must stay names.
+. "$(dirname "$0")/lib.sh"
+
+# ImageMagick's own convert, ahead of any stand-in elsewhere on PATH.
+export PATH="/usr/bin:/bin:$PATH"
+command -v jhead >/dev/null || skip "needs jhead"
+convert -version 2>/dev/null | grep -q ImageMagick || skip "needs ImageMagick's convert"
+
+# A 320x240 JPEG with an Exif header that carries a 160x120 thumbnail, and one without.
+convert -size 320x240 gradient:red-blue "$T/p.jpg"
+jhead -mkexif "$T/p.jpg" >/dev/null
+jhead -rgt "$T/p.jpg" >/dev/null
+convert -size 320x240 gradient:green-yellow "$T/plain.jpg"
+
+# Read from stdin: identify would take "[1]" or "%d" in a name as its own.
+size_of() { identify -format '%wx%h\n' - <"$1" 2>/dev/null; }
+exif_date() { jhead "$1" | grep '^Date/Time'; }
+# has_thumbnail FILE: yes when FILE carries an embedded thumbnail.
+has_thumbnail() {
+    rm -f "$T/probe.jpg"
+    jhead -st "$T/probe.jpg" "$1" >/dev/null 2>&1
+    [ -e "$T/probe.jpg" ] && echo yes || echo no
+}
+listing() { (cd "$1" && find . -mindepth 1 | LC_ALL=C sort | tr '\n' ' '); }
+
+# --- "-m": embedded thumbnails at their own size --------------------------------------
+D=$T/disk
+mkdir -p "$D/a" "$D/trip.jpg" "$D/.hidden" "$D/System Volume Information" "$D/Recycled" "$D/\$RECYCLE.BIN" "$D/docs"
+cp "$T/p.jpg" "$D/a/IMG_0001.JPG"
+cp "$T/p.jpg" "$D/a/photo.Jpeg"
+cp "$T/p.jpg" "$D/a/.IMG_0002.JPG"
+cp "$T/plain.jpg" "$D/a/plain.jpg"
+for d in trip.jpg .hidden "System Volume Information" Recycled "\$RECYCLE.BIN"; do cp "$T/p.jpg" "$D/$d/x.jpg"; done
+printf '%%PDF-1.4\n' >"$D/docs/Report.PDF"
+printf '%%PDF-1.4\n' >"$D/docs/lower.pdf"
+
+out=$(private_cache "$TARNVEL" -m "$D" 2>/dev/null)
+check "-m prints nothing" "" "$out"
+check "-m: the photo's thumbnail is its embedded one" "160x120" "$(size_of "$D/a/.thumbnail/IMG_0001.JPG")"
+check "-m: the thumbnail carries the photo's Exif header" "$(exif_date "$D/a/IMG_0001.JPG")" "$(exif_date "$D/a/.thumbnail/IMG_0001.JPG")"
+check "-m: the thumbnail has no embedded thumbnail" no "$(has_thumbnail "$D/a/.thumbnail/IMG_0001.JPG")"
+check "-m: the photo itself is untouched" "" "$(cmp "$T/p.jpg" "$D/a/IMG_0001.JPG")"
+check "-m: what the thumbnail folders hold" \
+    "./.IMG_0002.JPG ./.thumbnail ./.thumbnail/IMG_0001.JPG ./.thumbnail/photo.Jpeg ./IMG_0001.JPG ./photo.Jpeg ./plain.jpg " \
+    "$(listing "$D/a")"
+check "-m: a folder named like a photo is walked" "160x120" "$(size_of "$D/trip.jpg/.thumbnail/x.jpg")"
+for d in .hidden "System Volume Information" Recycled "\$RECYCLE.BIN"; do
+    check "-m: $d is not walked" "./x.jpg " "$(listing "$D/$d")"
+done
+check "-m: documents get a thumbnail folder, jhead makes no thumbnail of them" "./.thumbnail ./Report.PDF ./lower.pdf " "$(listing "$D/docs")"
+
+# The orphan rule: a thumbnail stays while its photo or its upper-case .PDF twin exists.
+cp "$D/a/.thumbnail/IMG_0001.JPG" "$D/docs/.thumbnail/Report.JPG"
+cp "$D/a/.thumbnail/IMG_0001.JPG" "$D/docs/.thumbnail/lower.JPG"
+cp "$D/a/.thumbnail/IMG_0001.JPG" "$D/docs/.thumbnail/Gone.JPG"
+printf 'notes' >"$D/docs/.thumbnail/notes.txt"
+rm "$D/a/IMG_0001.JPG"
+mv "$D/a/photo.Jpeg" "$D/a/beach.Jpeg"
+private_cache "$TARNVEL" -m "$D" >/dev/null 2>&1
+check "-m: a deleted photo's thumbnail goes, a renamed one's is replaced" \
+    "./.IMG_0002.JPG ./.thumbnail ./.thumbnail/beach.Jpeg ./beach.Jpeg ./plain.jpg " "$(listing "$D/a")"
+check "-m: the .PDF twin keeps its thumbnail, a .pdf does not" \
+    "./.thumbnail ./.thumbnail/Report.JPG ./.thumbnail/notes.txt ./Report.PDF ./lower.pdf " "$(listing "$D/docs")"
+
+# An unchanged tree starts no program but the shell of the cache drop.
+if command -v strace >/dev/null; then
+    U=$T/unchanged
+    mkdir -p "$U/x/y"
+    cp "$T/p.jpg" "$U/x/a.jpg"
+    cp "$T/p.jpg" "$U/x/y/b.JPEG"
+    private_cache "$TARNVEL" -m "$U" >/dev/null 2>&1
+    private_cache strace -f -qq -e trace=execve -o "$T/trace" "$TARNVEL" -m "$U" >/dev/null 2>&1
+    check "-m on an unchanged tree starts only sh" "$TARNVEL /bin/sh" \
+        "$(grep '= 0$' "$T/trace" | sed -E 's/^[0-9]+ +execve\("([^"]*)".*/\1/' | tr '\n' ' ' | sed 's/ $//')"
+fi
+
+# --- names that must stay names ----------------------------------------------------------
+H=$T/hostile
+mkdir -p "$H"
+names=('a "b".jpg' '$(touch pwned1).jpg' '`touch pwned2`.jpg' 'back\slash.jpg' ' spaces  here .jpg' '-rf.jpg'
+       $'new\nline.jpg' "it's.jpg" '50%done %d.jpg' '; rm -rf ..; .jpg' '|cat.jpg' 'x[1].jpg')
+for n in "${names[@]}"; do cp "$T/p.jpg" "$H/$n"; done
+cp "$T/p.jpg" "$H/x&iy.jpg"
+err=$(cd "$H" && private_cache "$TARNVEL" -m "$H" 2>&1 >/dev/null | grep '^tarnvel: ')
+check "-m refuses a name jhead would rewrite" "tarnvel: -m: jhead cannot take \"&i\" in a file name: $H/x&iy.jpg" "$err"
+made=0
+for n in "${names[@]}"; do [ "$(size_of "$H/.thumbnail/$n")" = 160x120 ] && made=$((made + 1)); done
+check "-m: each hostile name gets its own thumbnail" "${#names[@]}" "$made"
+check "-m: nothing else in the thumbnail folder" "${#names[@]}" "$(find "$H/.thumbnail" -mindepth 1 | grep -c '^/')"
+check "-m: no name ran a command" "" "$(find "$T" -name 'pwned*')"
+for n in "${names[@]}"; do rm "$H/$n"; done
+private_cache "$TARNVEL" -m "$H" >/dev/null 2>&1
+check "-m removes the thumbnails of hostile names and nothing else" "./.thumbnail ./x&iy.jpg " "$(listing "$H")"
+
+mkdir -p "$T/rel/-photos"
+cp "$T/p.jpg" "$T/rel/-photos/p.jpg"
+(cd "$T/rel" && private_cache "$TARNVEL" -m -photos >/dev/null 2>&1)
+check "-m on a relative folder starting with a dash" "160x120" "$(size_of "$T/rel/-photos/.thumbnail/p.jpg")"
+
+# --- links ---------------------------------------------------------------------------------
+L=$T/loop
+mkdir -p "$L/a" "$T/other"
+cp "$T/p.jpg" "$L/a/p.jpg"
+cp "$T/p.jpg" "$T/other/q.jpg"
+ln -s .. "$L/a/up"
+ln -s "$L" "$L/a/top"
+ln -s . "$L/a/self"
+ln -s "$T/other" "$L/a/other"
+private_cache timeout 120 "$TARNVEL" -m "$L" >/dev/null 2>&1
+check "-m over a tree with a link loop ends" 0 "$?"
+check "-m: links back to an ancestor are not walked, others are" \
+    "$L/a/.thumbnail/p.jpg $T/other/.thumbnail/q.jpg " \
+    "$(find "$L" "$T/other" -path '*/.thumbnail/*' | LC_ALL=C sort | tr '\n' ' ')"
+
+# --- "-e": 72 by 72 samples, through /var/tmp/tmp.jpg of the simulated device -------------
+if [ "$(id -u)" -eq 0 ] && unshare --mount --net true 2>/dev/null; then
+    device_init
+    E=$T/e
+    mkdir -p "$E/sub"
+    cp "$T/p.jpg" "$E/IMG.JPG"
+    cp "$T/p.jpg" "$E/sub/50%done %d.jpg"
+    cp "$T/p.jpg" "$E/sub/\$(touch pwned3).jpg"
+    cp "$T/plain.jpg" "$E/plain.jpg"
+    printf '%%PDF-1.4\n' >"$E/Report.pdf"
+    out=$(in_device "cd '$E' && \"\$TARNVEL\" -e '$E' 2>/dev/null")
+    check "-e prints nothing" "" "$out"
+    check "-e: 72 by 72 thumbnails" "72x72 72x72 72x72" \
+        "$(for f in "$E/.thumbnail/IMG.JPG" "$E/sub/.thumbnail/50%done %d.jpg" "$E/sub/.thumbnail/\$(touch pwned3).jpg"; do size_of "$f"; done | tr '\n' ' ' | sed 's/ $//')"
+    check "-e: none for a photo without one or a document" "./.thumbnail/IMG.JPG" "$(cd "$E" && find ./.thumbnail -type f)"
+    check "-e: the sub-folder holds just its two" 2 "$(find "$E/sub/.thumbnail" -type f | grep -c '^/')"
+    check "-e: no name ran a command" "" "$(find "$T" -name 'pwned*')"
+    check "-e: the temporary file is the device's" yes "$([ -e "$T/var/tmp/tmp.jpg" ] && echo yes || echo no)"
+    printf 'kept' >"$E/.thumbnail/IMG.JPG"
+    in_device "\"\$TARNVEL\" -e '$E' >/dev/null 2>&1"
+    check "-e leaves an existing thumbnail alone" kept "$(cat "$E/.thumbnail/IMG.JPG")"
+else
+    echo "# -e skipped: needs root and mount namespaces for /var/tmp/tmp.jpg"
+fi
+finish
