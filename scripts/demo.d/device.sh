@@ -7,7 +7,7 @@
 # Every program of the device pauses $SPEED times shorter than on the device, through a
 # preloaded sleep() built by scripts/demo where a C compiler is at hand.
 SPEED=1
-[ -e "$SIM/quick_sleep.so" ] && SPEED=10
+[ -e "$SIM/quick_sleep.so" ] && SPEED=5
 
 device_boot() {
     local n

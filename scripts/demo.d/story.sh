@@ -73,7 +73,7 @@ say "device:     private mount, network and process namespaces; /dev, /var, /pro
     "            /proc/sys/vm/drop_caches are folders and files of $SIM" \
     "stand-ins:  webs (serves 127.0.0.1:80), usbmount (really unmounts), reboot and init.sh (report)"
 if [ "$SPEED" -gt 1 ]; then
-    say "time:       the device's programs pause $SPEED times shorter (a preloaded sleep()): 5 s take 0.5 s"
+    say "time:       the device's programs pause $SPEED times shorter (a preloaded sleep()): a 5 s pause takes 1 s"
 fi
 device_boot
 : >"$TRACE"
