@@ -9,7 +9,9 @@
 #include "device/otp.h"
 #include "flash/backup.h"
 #include "flash/throughput.h"
+#include "storage/mounts.h"
 #include "storage/probe.h"
+#include "storage/sweeper.h"
 #include "thumbnail/cleanup.h"
 #include "thumbnail/generate.h"
 #include "web/control.h"
@@ -28,6 +30,18 @@ namespace {
 
 // "-2": a raw read with a hex dump, but no device was ever named for it: nothing is opened.
 void raw_dump(char**) { op_sd(nullptr, SD_OP_READ, SD_DUMP, 512); }
+
+// "-3": the storage daemon. A pass with the 128-byte probe, then 5 s of rest, forever.
+constexpr int kStorageProbeSize = 128;
+constexpr unsigned kStoragePause = 5;
+
+[[noreturn]] void storage_daemon(char**)
+{
+    for (;;) {
+        check_mnt(kStorageProbeSize);
+        host::get().sleep(kStoragePause);
+    }
+}
 
 // "-3.1": after 20 s, a partition-table re-read of /dev/sda to /dev/sdz.
 void rescan_all(char**)
@@ -109,6 +123,7 @@ struct Option {
 constexpr Option kOptions[] = {
     {"-1", getWlBssInfo},
     {"-2", raw_dump},
+    {"-3", storage_daemon},
     {"-3.1", rescan_all},
     {"-4", rescan_sda},
     {"-5", read_mtd0},
@@ -121,6 +136,7 @@ constexpr Option kOptions[] = {
     {"-c", chk_web},
     {"-d", print_pid},
     {"-e", thumbnails_72},
+    {"-f", chk_dir},
     {"-g", change_default_SSID},
     {"-h", change_default_WPA_PW},
     {"-i", close_webs_files},

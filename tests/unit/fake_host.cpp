@@ -147,6 +147,16 @@ int open_descriptors()
 
 std::size_t heap_in_use() { return mallinfo2().uordblks; }
 
+void expect_steady(int times, const std::function<void()>& body)
+{
+    body();
+    const int fds = open_descriptors();
+    const std::size_t heap = heap_in_use();
+    for (int i = 0; i < times; ++i) body();
+    EXPECT_EQ(open_descriptors(), fds);
+    EXPECT_EQ(heap_in_use(), heap);
+}
+
 std::string ioctl_line(unsigned long request, const std::string& path)
 {
     char hex[32];

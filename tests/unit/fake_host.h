@@ -72,6 +72,9 @@ std::string capture_stderr(const std::function<void()>& body);
 // The process's open descriptors and heap in use, for leak checks of the daemons.
 int open_descriptors();
 std::size_t heap_in_use();
+// Runs `body` once to settle, then `times` more times, and expects the open descriptors and the
+// heap in use to be where they were: a daemon's cycle must not pile anything up over weeks.
+void expect_steady(int times, const std::function<void()>& body);
 
 // An entry of FakeHost::ioctls: the request in hex and the path of the descriptor.
 std::string ioctl_line(unsigned long request, const std::string& path);
