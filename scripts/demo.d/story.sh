@@ -155,7 +155,7 @@ expect "the storage daemon sweeps the emptied folder /var/tmp/usb/sda1" "$(withi
     '[ ! -e /var/tmp/usb/sda1 ]'
 show 'ls -A /var/tmp/usb'
 
-step "The web server hangs, and the watchdog restarts it"
+step "The device talks to webs; then webs hangs, and the watchdog restarts it"
 first=$(cat /var/run/webs.pid)
 show 'cat /var/run/webs.pid; tarnvel -d webs'
 expect "tarnvel -d webs names the pid of webs's pid file" 1 \
@@ -164,6 +164,7 @@ m=$(wc -l <"$WEBS_LOG")
 show 'tarnvel -i sda1'
 expect "webs is asked to close the files it holds for sda1" 3 \
     'webs_since $m | grep -q "WEBS_FILES_CLOSE.sda1.tarnvelcmd"'
+excerpt "The log of webs:" 'webs_since $m'
 say "webs $first stops answering: it still accepts connections and reads requests."
 m=$(wc -l <"$WEBS_LOG")
 echo "$first" >"$SIM/ctl/webs.hang"
