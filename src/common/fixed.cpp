@@ -3,23 +3,30 @@
 
 #include "common/host.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <fcntl.h>
 
 namespace tarnvel {
 
-UniqueFd open_fixed(const char* logical, int flags)
+UniqueFd open_fixed(const char* logical, int flags, mode_t mode)
 {
     char rooted[PATH_MAX];
-    if (!host::fixed_path(rooted, logical)) return UniqueFd();
-    return UniqueFd(::open(rooted, flags));
+    if (!host::fixed_path(rooted, logical)) {
+        errno = ENAMETOOLONG;
+        return UniqueFd();
+    }
+    return UniqueFd(::open(rooted, flags, mode));
 }
 
 UniqueFile fopen_fixed(const char* logical, const char* mode)
 {
     char rooted[PATH_MAX];
-    if (!host::fixed_path(rooted, logical)) return UniqueFile();
+    if (!host::fixed_path(rooted, logical)) {
+        errno = ENAMETOOLONG;
+        return UniqueFile();
+    }
     return UniqueFile(std::fopen(rooted, mode));
 }
 

@@ -3,13 +3,15 @@
 
 #include "common/owners.h"
 
+#include <sys/types.h>
+
 namespace tarnvel {
 
-// open(2) of the fixed path `logical`; invalid when it does not open or its rooted form does
-// not fit a path.
-UniqueFd open_fixed(const char* logical, int flags);
+// open(2) of the fixed path `logical` (`mode` for a file it creates); invalid when it does not
+// open or its rooted form does not fit a path (errno ENAMETOOLONG).
+UniqueFd open_fixed(const char* logical, int flags, mode_t mode = 0);
 
-// fopen(3) of the fixed path `logical`; empty when it does not open.
+// fopen(3) of the fixed path `logical`; empty when it does not open (or does not fit).
 UniqueFile fopen_fixed(const char* logical, const char* mode);
 
 } // namespace tarnvel

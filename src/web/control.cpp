@@ -2,12 +2,12 @@
 // (before the disk's files are moved or removed under it), and restart it from its pid file.
 #include "web/control.h"
 
+#include "common/fixed.h"
 #include "common/host.h"
 #include "common/owners.h"
 #include "common/text.h"
 #include "web/server.h"
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,11 +42,9 @@ void close_webs_files(char** argv)
 
 void reinit_webs()
 {
-    char path[PATH_MAX];
-    if (!host::fixed_path(path, "/var/run/webs.pid")) return;
     char line[kPidLine];
     {
-        UniqueFile pid_file(std::fopen(path, "re"));
+        UniqueFile pid_file = fopen_fixed("/var/run/webs.pid", "re");
         if (!pid_file || std::fgets(line, sizeof line, pid_file.get()) == nullptr) return;
     }
     char* end = nullptr;

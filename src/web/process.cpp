@@ -3,6 +3,7 @@
 // compared whole). The watchdogs use them to learn which webs to kill and whether one runs.
 #include "web/process.h"
 
+#include "common/fixed.h"
 #include "common/host.h"
 #include "common/owners.h"
 #include "common/text.h"
@@ -81,9 +82,7 @@ bool runs_command(int proc, const char* entry, const char* name)
 int find_pid(const char* pattern)
 {
     host::get().shell("ps>/var/ps");
-    char path[PATH_MAX];
-    if (!host::fixed_path(path, "/var/ps")) return 0;
-    UniqueFile listing(std::fopen(path, "re"));
+    UniqueFile listing = fopen_fixed("/var/ps", "re");
     if (!listing) return 0;
     HeapBuf piece(kListingPiece);
     if (!piece) return 0;

@@ -2,11 +2,10 @@
 // default-settings file only ever grow by whole records.
 #include "wireless/append_file.h"
 
-#include "common/host.h"
+#include "common/fixed.h"
 #include "common/owners.h"
 
 #include <cerrno>
-#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,12 +14,7 @@ namespace tarnvel {
 
 Append append_whole(const char* logical, const char* data, std::size_t len)
 {
-    char path[PATH_MAX];
-    if (!host::fixed_path(path, logical)) {
-        errno = ENAMETOOLONG;
-        return Append::not_opened;
-    }
-    UniqueFd fd(::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+    UniqueFd fd = open_fixed(logical, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (!fd.valid()) return Append::not_opened;
     struct stat before;
     if (::fstat(fd.get(), &before) != 0) return Append::not_written;

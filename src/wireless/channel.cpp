@@ -3,11 +3,11 @@
 // init script runs again so the radio picks it up.
 #include "wireless/channel.h"
 
+#include "common/fixed.h"
 #include "common/host.h"
 #include "common/owners.h"
 #include "wireless/append_file.h"
 
-#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -27,9 +27,7 @@ constexpr int kLineSize = 10;
 // when there is none: no file, an empty one, or a line shorter than three characters.
 bool read_code(char (&code)[kCodeLength + 1])
 {
-    char path[PATH_MAX];
-    if (!host::fixed_path(path, kScratch)) return false;
-    UniqueFile file(std::fopen(path, "r"));
+    UniqueFile file = fopen_fixed(kScratch, "r");
     if (!file) return false;
     char line[kLineSize] = {};
     if (std::fgets(line, kLineSize, file.get()) == nullptr) return false;
