@@ -30,4 +30,14 @@ UniqueFile fopen_fixed(const char* logical, const char* mode)
     return UniqueFile(std::fopen(rooted, mode));
 }
 
+UniqueDir opendir_fixed(const char* logical)
+{
+    char rooted[PATH_MAX];
+    if (!host::fixed_path(rooted, logical)) {
+        errno = ENAMETOOLONG;
+        return UniqueDir();
+    }
+    return UniqueDir(::opendir(rooted));
+}
+
 } // namespace tarnvel

@@ -3,6 +3,7 @@
 // or none, does nothing and still ends with status 0.
 #include "dispatch/dispatch.h"
 
+#include "common/fixed.h"
 #include "common/host.h"
 #include "common/text.h"
 #include "device/control.h"
@@ -112,7 +113,7 @@ void thumbnail_upkeep(char** argv)
 {
     scan_photo_to_thumbnail(argv, 1);
     Thumbnail_del_chk(argv, 1);
-    host::get().shell("echo 1 > /proc/sys/vm/drop_caches");
+    host::get().shell(kDropCaches);
 }
 
 struct Option {

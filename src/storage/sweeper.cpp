@@ -9,8 +9,8 @@
 #include "common/owners.h"
 #include "common/text.h"
 
-#include <climits>
 #include <cstring>
+#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -37,9 +37,7 @@ bool named_in_mount_text(const char* name, const void* context)
 
 void sweep_mount_points(bool (*keep)(const char* name, const void* context), const void* context)
 {
-    char root[PATH_MAX];
-    if (!host::fixed_path(root, kMountRoot)) return;
-    UniqueDir dir(::opendir(root));
+    UniqueDir dir = opendir_fixed(kMountRoot);
     if (!dir) return;
     while (const dirent* entry = ::readdir(dir.get())) {
         if (entry->d_name[0] == '.' || entry->d_type != DT_DIR) continue;

@@ -8,9 +8,9 @@
 #include "common/owners.h"
 #include "common/text.h"
 
-#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -97,9 +97,7 @@ int find_pid(const char* pattern)
 
 int find_pid_by_name(const char* name)
 {
-    char path[PATH_MAX];
-    UniqueDir proc;
-    if (host::fixed_path(path, "/proc")) proc = UniqueDir(::opendir(path));
+    UniqueDir proc = opendir_fixed("/proc");
     if (!proc) {
         std::printf("Cannot open /proc");
         return 0;

@@ -30,6 +30,11 @@ TEST(FixedPaths, OpenUnderTheRootOrSayWhyNot)
     errno = 0;
     EXPECT_FALSE(static_cast<bool>(fopen_fixed(long_path.c_str(), "r")));
     EXPECT_EQ(errno, ENAMETOOLONG);
+    errno = 0;
+    EXPECT_FALSE(static_cast<bool>(opendir_fixed(long_path.c_str())));
+    EXPECT_EQ(errno, ENAMETOOLONG);
+    EXPECT_TRUE(static_cast<bool>(opendir_fixed("/var")));
+    EXPECT_FALSE(static_cast<bool>(opendir_fixed("/var/ps")));
 
     // A file it creates gets the mode asked for, less the umask.
     UniqueFd made = open_fixed("/var/new", O_WRONLY | O_CREAT, 0640);
