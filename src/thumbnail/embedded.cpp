@@ -61,7 +61,7 @@ bool entry_points_inside(const unsigned char* e, std::size_t length, Order order
     case 1: value = v[0]; break;
     case 3: value = order.u16(v); break;
     case 4: value = order.u32(v); break;
-    case 6: value = static_cast<signed char>(v[0]); break;
+    case 6: value = v[0] < 0x80 ? v[0] : v[0] - 256; break;
     case 8: value = static_cast<std::int16_t>(order.u16(v)); break;
     case 9: value = static_cast<std::int32_t>(order.u32(v)); break;
     default: return true;
