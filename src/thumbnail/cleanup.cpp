@@ -58,7 +58,7 @@ void drop_orphan(const Walk& walk, Folder& here, const char* name, int)
     const int with_pdf = here.parent == nullptr ? walk.with_pdf : 1;
     if (!gone(at, source.get()) || (with_pdf != 0 && !gone(at, twin.get()))) return;
     if (::unlinkat(here.fd, name, 0) != 0 && errno != ENOENT)
-        refuse("%s: cannot remove %s/%s: %s", walk.option, folder, name, std::strerror(errno));
+        refuse("%s: cannot remove %s/%s: %s", walk.option, folder, name, errno_name(errno));
 }
 
 } // namespace

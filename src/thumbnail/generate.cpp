@@ -83,7 +83,7 @@ void photo_to_72(const Walk& walk, Folder& here, const char* name, int)
     HeapBuf input = join({"jpeg:", tmp});
     if (!input || !thumbnail::open_thumbnails(walk, here, true)) return;
 
-    if (::unlink(tmp) != 0 && errno != ENOENT) refuse("%s: cannot remove %s: %s", walk.option, tmp, std::strerror(errno));
+    if (::unlink(tmp) != 0 && errno != ENOENT) refuse("%s: cannot remove %s: %s", walk.option, tmp, errno_name(errno));
     if (!may_hold_thumbnail(here, name)) return;
     if (!paths_hold(walk, here, thumb_dir.get(), source.get(), tmp, false) ||
         !start(walk, true, "jhead", "-st", tmp, source.get()))

@@ -106,7 +106,7 @@ bool open_thumbnails(const Walk& walk, Folder& folder, bool make)
     if (::fstatat(folder.fd, kThumbs, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno != ENOENT || !make) return false;
         if (::mkdirat(folder.fd, kThumbs, 0777) != 0 && errno != EEXIST) {
-            refuse("%s: cannot make %s/%s: %s", walk.option, folder.path, kThumbs, std::strerror(errno));
+            refuse("%s: cannot make %s/%s: %s", walk.option, folder.path, kThumbs, errno_name(errno));
             folder.thumbs_state = Folder::Thumbs::refused;
             return false;
         }
