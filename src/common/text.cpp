@@ -1,10 +1,12 @@
 // Bounded text helpers: fit or report, never overflow.
 #include "common/text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace tarnvel {
 
@@ -61,9 +63,8 @@ const char* errno_name(int err)
         {EROFS, "EROFS"},   {EMLINK, "EMLINK"},   {ENAMETOOLONG, "ENAMETOOLONG"},
         {ENOTEMPTY, "ENOTEMPTY"}, {ELOOP, "ELOOP"}, {EDQUOT, "EDQUOT"},
     };
-    for (const Name& n : names) {
-        if (n.err == err) return n.name;
-    }
+    const Name* found = std::find_if(std::begin(names), std::end(names), [err](const Name& n) { return n.err == err; });
+    if (found != std::end(names)) return found->name;
     static char other[24];
     fit_format(other, "errno %d", err);
     return other;
