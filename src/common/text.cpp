@@ -1,12 +1,10 @@
 // Bounded text helpers: fit or report, never overflow.
 #include "common/text.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 
 namespace tarnvel {
 
@@ -63,8 +61,11 @@ const char* errno_name(int err)
         {EROFS, "EROFS"},   {EMLINK, "EMLINK"},   {ENAMETOOLONG, "ENAMETOOLONG"},
         {ENOTEMPTY, "ENOTEMPTY"}, {ELOOP, "ELOOP"}, {EDQUOT, "EDQUOT"},
     };
-    const Name* found = std::find_if(std::begin(names), std::end(names), [err](const Name& n) { return n.err == err; });
-    if (found != std::end(names)) return found->name;
+    // A loop, not std::find_if: <algorithm> needs threads, which the device's C library leaves out.
+    for (const Name& n : names) {
+        // cppcheck-suppress useStlAlgorithm
+        if (n.err == err) return n.name;
+    }
     static char other[24];
     fit_format(other, "errno %d", err);
     return other;
