@@ -29,11 +29,12 @@ constexpr unsigned kBetweenLooks = 5;
 
 void start_webs() { host::get().shell("webs&"); }
 
-// Kills the webs that the process listing shows and starts a new one. With no webs in the
-// listing there is nothing to kill: "kill 0" would signal the watchdog's own process group.
+// Kills the process whose command name is webs and starts a new one. A process that only
+// mentions webs in its arguments (a jhead run on webs.jpg) is never the one killed. With no
+// webs there is nothing to kill: "kill 0" would signal the watchdog's own process group.
 void restart_webs(WebWatch& watch)
 {
-    const int pid = find_pid("webs");
+    const int pid = find_pid_by_name("webs");
     if (pid == 0) {
         start_webs();
         return;

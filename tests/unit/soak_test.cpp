@@ -145,13 +145,11 @@ TEST(Soak, ResponsivenessWatchdog)
     tarnvel::WebWatch watch;
     unsigned patience = tarnvel::kWebPatience;
     soak(host, [&](int i) {
-        // Eight cycles of each, so that silences outlast the patience; the listing shows webs
-        // in every other stretch of fifty cycles.
+        // Eight cycles of each, so that silences outlast the patience; process 321 is webs in
+        // every other stretch of fifty cycles, and a jhead run on webs.jpg in the others.
         state = static_cast<Webs>((i / 8) % 3);
         const bool listed = (i / 50) % 2 == 0;
-        if (i % 50 == 0)
-            host.write("/var/ps", listed ? "  PID USER       VSZ STAT COMMAND\n  321 root      2345 S    webs\n"
-                                         : "  PID USER       VSZ STAT COMMAND\n    1 root      1000 S    init\n");
+        if (i % 50 == 0) host.write("/proc/321/status", listed ? "Name:\twebs\n" : "Name:\tjhead\n");
         use_port(state == Webs::not_listening ? webs.refusing_port() : webs.port());
         tarnvel::chk_web_cycle(watch);
         Lines commands;
@@ -164,7 +162,7 @@ TEST(Soak, ResponsivenessWatchdog)
         } else if (patience != 0) {
             --patience;
         } else {
-            commands = {"sh: ps>/var/ps", listed ? "sh: kill 321;sleep 1;webs&" : "sh: webs&"};
+            commands = {listed ? "sh: kill 321;sleep 1;webs&" : "sh: webs&"};
             sleeps = {3, 10, 1};
             patience = tarnvel::kWebPatience;
         }
