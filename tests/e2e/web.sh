@@ -125,6 +125,10 @@ device close close
 device third third
 device refused none
 device presence stay
+# The device's ps lists each process with its arguments.
+T="$T/c/silent" stand_in ps <<'EOF'
+exec /bin/ps -eo pid,user,vsz,stat,args
+EOF
 run_for answer 9 -c "$strace_prefix" &
 # Before webs, and so first in the listing: a jhead whose arguments mention webs. Only the
 # process named webs may be killed.
