@@ -117,7 +117,7 @@ expect "the storage daemon probes /dev/sda1 with a raw read of 128 bytes" "$(wit
     'traced_since $m | grep -q "</dev/sda1>, .*, 128) = 128"'
 excerpt "The storage daemon's system calls (strace):" \
     'traced_since $m | grep -m2 -E "\"/dev/sda1\"|</dev/sda1>, "'
-expect "it dropped the page cache first (\"echo 1 > /proc/sys/vm/drop_caches\")" 1 \
+expect "it dropped the page cache first (\"1\" written to /proc/sys/vm/drop_caches)" 1 \
     'grep -qx 1 "$SIM/proc/drop_caches"'
 m=$(mark)
 expect "while /dev/sda1 is mounted, two passes leave /dev/sda's table alone" "$(within 20)" \

@@ -17,7 +17,8 @@ UniqueFile fopen_fixed(const char* logical, const char* mode);
 // opendir(3) of the fixed folder `logical`; empty when it does not open (or does not fit).
 UniqueDir opendir_fixed(const char* logical);
 
-// The device's page-cache drop, a fixed shell text run before raw probes and after "-m".
-inline constexpr const char* kDropCaches = "echo 1 > /proc/sys/vm/drop_caches";
+// Drops the kernel's clean page cache ("1" written to /proc/sys/vm/drop_caches), before raw
+// probes and after "-m". A failure changes nothing and is not reported.
+void drop_page_cache();
 
 } // namespace tarnvel

@@ -29,6 +29,8 @@ inline constexpr int kReadWriteNonBlock = O_RDWR | O_NONBLOCK;
 
 inline constexpr unsigned long kBlkRrPart = BLKRRPART;
 inline constexpr unsigned long kBlkFlsBuf = BLKFLSBUF;
+// A block device's size in bytes, as a 64-bit count.
+inline constexpr unsigned long kBlkGetSize64 = BLKGETSIZE64;
 inline constexpr unsigned long kMemGetInfo = MEMGETINFO;
 inline constexpr unsigned long kSiocGIwName = SIOCGIWNAME;
 // The wireless driver's own request for its BSS information, numbered just past the last
@@ -43,6 +45,7 @@ static_assert((kRawOpen & ~O_DSYNC) == 0x4080, "the device's raw open word");
 static_assert(kReadWriteNonBlock == 0x82, "the /proc/OTP open word");
 static_assert(BLKRRPART == 0x2000125F, "MIPS BLKRRPART");
 static_assert(BLKFLSBUF == 0x20001261, "MIPS BLKFLSBUF");
+static_assert(BLKGETSIZE64 == 0x40041272, "MIPS BLKGETSIZE64");
 static_assert(MEMGETINFO == 0x40204D01, "MIPS MEMGETINFO");
 static_assert(sizeof(mtd_info_user) == 32, "MTD information record");
 #endif

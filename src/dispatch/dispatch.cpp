@@ -113,7 +113,7 @@ void thumbnail_upkeep(char** argv)
 {
     scan_photo_to_thumbnail(argv, 1);
     Thumbnail_del_chk(argv, 1);
-    host::get().shell(kDropCaches);
+    drop_page_cache();
 }
 
 struct Option {

@@ -1,16 +1,21 @@
 // Configuration areas of the flash: the hw, def and cur areas at 0x6000 to 0x10000 of
 // /dev/mtdblock0 are kept, shifted down by 0x6000, in the backup partition /dev/mtdblock2.
 // Each save or restore is one read of the whole area and one write of exactly the bytes read;
-// the kernel's block view of the flash erases and programs.
+// the kernel's block view of the flash erases and programs. The mtdblock driver takes a write
+// into its cache and programs the flash later, so a write is only done once fsync and close
+// have said so; and a target too short for the area gets none of it.
 #include "flash/backup.h"
 
 #include "common/fixed.h"
+#include "common/host.h"
 #include "common/platform.h"
 #include "common/text.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarnvel {
@@ -32,10 +37,37 @@ bool read_whole(const UniqueFd& fd, const HeapBuf& buf)
     return ::read(fd.get(), buf.get(), buf.size()) == static_cast<ssize_t>(buf.size());
 }
 
+// The size of the device or file behind `fd`: the block-device size request for a block
+// device (the mtdblock partitions), the end of the file otherwise; -1 when it cannot be told.
+off_t device_size(const UniqueFd& fd)
+{
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) return -1;
+    if (!S_ISBLK(st.st_mode)) return ::lseek(fd.get(), 0, SEEK_END);
+    std::uint64_t bytes = 0;
+    if (host::get().ioctl(fd.get(), platform::kBlkGetSize64, &bytes) != 0) return -1;
+    return static_cast<off_t>(bytes);
+}
+
+// Whether the target holds the whole area from where it stands; it is left standing there.
+bool holds_area(const UniqueFd& fd, const HeapBuf& buf)
+{
+    const off_t at = ::lseek(fd.get(), 0, SEEK_CUR);
+    if (at == -1) return false;
+    const off_t size = device_size(fd);
+    return size != -1 && ::lseek(fd.get(), at, SEEK_SET) == at && size - at >= static_cast<off_t>(buf.size());
+}
+
+// The write step: nothing when the target is too short, else one write of the whole area,
+// flushed to the device.
 bool write_whole(const UniqueFd& fd, const HeapBuf& buf)
 {
-    return ::write(fd.get(), buf.get(), buf.size()) == static_cast<ssize_t>(buf.size());
+    return holds_area(fd, buf) && ::write(fd.get(), buf.get(), buf.size()) == static_cast<ssize_t>(buf.size()) &&
+           ::fsync(fd.get()) == 0;
 }
+
+// Closes `fd`; false when the close reports an error (a write-back that failed late).
+bool close_checked(UniqueFd& fd) { return ::close(fd.release()) == 0; }
 
 // Says the step's message after the operation's name when the step failed; its outcome.
 bool step_ok(bool ok, const char* name, const char* failure)
@@ -67,12 +99,13 @@ struct Transfer {
         return step_ok(seek_to(part, start), name, ":lseek error\n");
     }
 
-    // Both devices closed, the backup partition first, then the success said.
-    void finish(const char* name, const char* success)
+    // Both devices closed, the backup partition first, then the success said. A failed close
+    // of the written device (the partition when `part_written`) is the write step's failure.
+    void finish(const char* name, bool part_written, const char* failure, const char* success)
     {
-        backup.reset();
-        part.reset();
-        std::printf("%s%s", name, success);
+        const bool backup_closed = close_checked(backup);
+        const bool part_closed = close_checked(part);
+        if (step_ok(part_written ? part_closed : backup_closed, name, failure)) std::printf("%s%s", name, success);
     }
 };
 
@@ -88,7 +121,7 @@ void partition2backup(int start, int end, const char* name)
         !step_ok(seek_to(t.backup, start - kBackupBase), name, ":lseek error\n"))
         return;
     if (!step_ok(write_whole(t.backup, t.buf), name, ":wr error.\n")) return;
-    t.finish(name, ":Write to backup partition successful.\n\n");
+    t.finish(name, false, ":wr error.\n", ":Write to backup partition successful.\n\n");
 }
 
 void backup2partition(int start, int end, const char* name)
@@ -100,7 +133,7 @@ void backup2partition(int start, int end, const char* name)
         return;
     if (!step_ok(read_whole(t.backup, t.buf), name, ":read BACKUP error.\n")) return;
     if (!step_ok(write_whole(t.part, t.buf), name, ":wr Partition error.\n")) return;
-    t.finish(name, ":Write partition successful.\n\n");
+    t.finish(name, true, ":wr Partition error.\n", ":Write partition successful.\n\n");
 }
 
 } // namespace tarnvel

@@ -19,7 +19,7 @@ int read_probe(int fd, const char* path, unsigned flags, int size)
     if (size <= 0) return -1;
     HeapBuf buf(static_cast<std::size_t>(size));
     if (!buf) return -1;
-    host::get().shell(kDropCaches);
+    drop_page_cache();
     int result = static_cast<int>(::read(fd, buf.get(), buf.size()));
     if ((flags & SD_DUMP) && result == size)
         dump_h(path, buf.get(), nullptr, static_cast<std::uint32_t>(size), DUMP_TRAIL_NEWLINE,

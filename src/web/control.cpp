@@ -29,6 +29,14 @@ void close_webs_files(char** argv)
         refuse("-i: no name given");
         return;
     }
+    // A line end (or any control byte) would add headers, or a second request, to what webs reads.
+    for (const char* c = name; *c != '\0'; ++c) {
+        const auto byte = static_cast<unsigned char>(*c);
+        if (byte < 0x20 || byte == 0x7F) {
+            refuse("-i: name holds the control byte %#04x", byte);
+            return;
+        }
+    }
     char request[kRequestSize];
     if (!fit_format(request, "GET /WEBS_FILES_CLOSE.%s.tarnvelcmd HTTP/1.1\r\n\r\n", name)) {
         refuse("-i: name of %zu characters does not fit the %zu-byte request", std::strlen(name), kRequestSize);

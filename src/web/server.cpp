@@ -6,10 +6,29 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
 namespace tarnvel {
+namespace {
 
-UniqueFd server_socket() { return UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP)); }
+// Bounds the connection attempt as well as each write: a webs that never accepts or never
+// reads holds no request longer than this.
+constexpr time_t kSendTimeout = 5;
+
+#if defined(__mips__)
+// The device's time value: seconds then microseconds, two 32-bit fields.
+static_assert(sizeof(timeval) == 8, "the device's struct timeval");
+#endif
+
+} // namespace
+
+UniqueFd server_socket()
+{
+    UniqueFd sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+    const timeval send_timeout{kSendTimeout, 0};
+    if (sock.valid()) (void)::setsockopt(sock.get(), SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
+    return sock;
+}
 
 bool connect_server(const UniqueFd& sock)
 {

@@ -7,8 +7,9 @@
 
 namespace tarnvel {
 
-// A fresh TCP socket for one request; not valid when none could be made. It is not handed
-// to the programs the watchdog starts, so a restarted webs never holds it.
+// A fresh TCP socket for one request; not valid when none could be made. Its connection
+// attempt and its writes give up after 5 s. It is not handed to the programs the watchdog
+// starts, so a restarted webs never holds it.
 UniqueFd server_socket();
 
 // Connects `sock` to the web server. False when nothing accepted the connection.

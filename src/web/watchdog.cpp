@@ -10,8 +10,6 @@
 #include "web/server.h"
 
 #include <fcntl.h>
-#include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 namespace tarnvel {
@@ -23,25 +21,20 @@ static_assert(sizeof kProbe == 34);
 // At most this much of the reply is read; its content is never looked at.
 constexpr std::size_t kReplyMax = 15;
 
-constexpr unsigned kSendTimeout = 5; // bounds the connection attempt and the write
 constexpr unsigned kReplyWait = 3;
 constexpr unsigned kAfterRestart = 10;
 constexpr unsigned kBetweenProbes = 1;
 constexpr unsigned kStartupQuiet = 60;
 constexpr unsigned kBetweenLooks = 5;
 
-#if defined(__mips__)
-// The device's time value: seconds then microseconds, two 32-bit fields.
-static_assert(sizeof(timeval) == 8, "the device's struct timeval");
-#endif
-
 void start_webs() { host::get().shell("webs&"); }
 
-// Kills the webs that the process listing shows and starts a new one. With no webs in the
-// listing there is nothing to kill: "kill 0" would signal the watchdog's own process group.
+// Kills the process whose command name is webs and starts a new one. A process that only
+// mentions webs in its arguments (a jhead run on webs.jpg) is never the one killed. With no
+// webs there is nothing to kill: "kill 0" would signal the watchdog's own process group.
 void restart_webs(WebWatch& watch)
 {
-    const int pid = find_pid("webs");
+    const int pid = find_pid_by_name("webs");
     if (pid == 0) {
         start_webs();
         return;
@@ -53,8 +46,6 @@ void probe(WebWatch& watch)
 {
     UniqueFd sock = server_socket();
     if (!sock.valid()) return;
-    const timeval send_timeout{kSendTimeout, 0};
-    (void)::setsockopt(sock.get(), SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout);
     if (!connect_server(sock)) {
         // Nothing listens: start webs; the silent-probe count stays as it is.
         start_webs();

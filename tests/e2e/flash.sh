@@ -64,6 +64,35 @@ head -c $((0x3000)) "$T/mtd2" >"$T/dev/mtdblock2"
 check "-b2d from a short backup partition" "$(expect "backup2def:read BACKUP error.\n")" "$(printed '"$TARNVEL" -b2d')"
 check "short backup partition: mtdblock0 unchanged" same "$(same "$T/mtd0" "$T/dev/mtdblock0")"
 
+# Real block devices (loop devices) as the written partition: its size comes from the kernel.
+# On a full tmpfs a write lands in the page cache and fails only at the flush; a device too
+# short for the area must get none of it.
+if command -v losetup >/dev/null && [ -e /dev/loop-control ]; then
+    mkdir -p "$T/full" "$T/free"
+    mount -t tmpfs -o size=256k tmpfs "$T/full" && cleanups+=("umount $T/full")
+    # OPTION DEVICE SIZE PLACE MESSAGE...
+    for row in "-c2b mtdblock2 0xB000 full cur2backup:wr error." "-b2c mtdblock0 0x12000 full backup2cur:wr Partition error." \
+               "-c2b mtdblock2 0x8000 free cur2backup:wr error." "-b2h mtdblock0 0x7000 free backup2hw:wr Partition error." \
+               "-c2b mtdblock2 0xB000 free cur2backup:Write to backup partition successful.\n"; do
+        set -- $row
+        rm -f "$T/dev/mtdblock0" "$T/dev/mtdblock2"
+        flash_reset
+        image="$T/$4/$1.img"
+        if [ "$4" = full ]; then truncate -s $(($3)) "$image"; else head -c $(($3)) "$T/dev/$2" >"$image"; fi
+        cp "$image" "$T/before"
+        [ "$4" = full ] && cat /dev/zero >"$T/full/fill" 2>/dev/null
+        loop=$(losetup -f --show "$image") || skip "no free loop device"
+        cleanups+=("losetup -d $loop")
+        rm "$T/dev/$2"
+        device_node "$2" "$loop"
+        check "$1 onto a block device of $3 bytes ($4 tmpfs)" "$(expect "${*:5}\n")" "$(printed "\"\$TARNVEL\" $1")"
+        case "$4 ${*:5}" in free*error.) check "$1: the $3-byte $2 unchanged" same "$(same "$T/before" "$image")" ;; esac
+        losetup -d "$loop"
+        rm -f "$T/full/fill"
+    done
+    rm -f "$T/dev/mtdblock0" "$T/dev/mtdblock2"
+fi
+
 if command -v strace >/dev/null; then
     flash_reset
     out=$(in_device 'strace -qq -e trace=openat "$TARNVEL" -h2b 2>&1 >/dev/null | grep -o "mtdblock[02]\", O_[A-Z_|]*"')

@@ -45,7 +45,9 @@ opened() { grep -o 'openat(AT_FDCWD, "/dev/sd[^"]*", [^)]*) = [-0-9]*' "$T/trace
 # The reads of the probe size and their results.
 probes() { grep -o 'read([0-9]*, .*, 128) = [-0-9]*' "$T/trace.$1" | sed 's/.*= //' | tr '\n' ' '; }
 rescans() { grep -o 'ioctl([0-9]*, BLKRRPART) *= .*' "$T/trace.$1" | sed 's/.*= //' | tr '\n' ' '; }
-drops() { grep -c 'execve("/bin/sh", \["sh", "-c", "echo 1 > /proc/sys/vm/drop_caches"\]' "$T/trace.$1"; }
+# The cache drops: "1" written to /proc/sys/vm/drop_caches right after opening it; and the
+# programs executed, the tool itself being the first.
+drops() { grep -A1 'openat(AT_FDCWD, "/proc/sys/vm/drop_caches", O_WRONLY|O_TRUNC' "$T/trace.$1" | grep -c 'write([0-9]*, "1", 1) *= 1$'; }
 sleeps() { grep -o 'nanosleep(.*tv_sec=[0-9]*' "$T/trace.$1" | sed 's/.*=//' | tr '\n' ' '; }
 folders() { ls -A "$T/var/tmp/usb" | tr '\n' ' '; }
 log() { tr '\n' '|' <"$T/usbmount.$1"; }
@@ -60,7 +62,7 @@ in_device "mount -t tmpfs /dev/sda1 /var/tmp/usb/sda1 && $(one_pass -3 whole)"
 check "whole pass: probe /dev/sda1, rescan sdb to sdf in order" \
     "/dev/sda1:ok /dev/sdb:no /dev/sdc:no /dev/sdd:no /dev/sde:no /dev/sdf:no " "$(opened whole)"
 check "whole pass: the probe reads 128 bytes" "128 " "$(probes whole)"
-check "whole pass: one cache drop" 1 "$(drops whole)"
+check "whole pass: one cache drop, and no program started" "1|" "$(drops whole)|$(started "$T/trace.whole")"
 check "whole pass: no wait, then 5 s of rest" "5 " "$(sleeps whole)"
 check "whole pass: nothing for usbmount" "" "$(log whole)"
 check "whole pass: the leftover folder is removed" ".hidden sda1 sdd1 " "$(folders)"

@@ -63,15 +63,17 @@ check "-m: a deleted photo's thumbnail goes, a renamed one's is replaced" \
 check "-m: the .PDF twin keeps its thumbnail, a .pdf does not" \
     "./.thumbnail ./.thumbnail/Report.JPG ./.thumbnail/notes.txt ./Report.PDF ./lower.pdf " "$(listing "$D/docs")"
 
-# An unchanged tree starts no program but the shell of the cache drop.
+# An unchanged tree starts no program, nor do photos without an embedded thumbnail and documents.
 if command -v strace >/dev/null; then
     U=$T/unchanged
     mkdir -p "$U/x/y"
     cp "$T/p.jpg" "$U/x/a.jpg"
     cp "$T/p.jpg" "$U/x/y/b.JPEG"
+    cp "$T/plain.jpg" "$U/x/edited.jpg"
+    printf '%%PDF-1.4\n' >"$U/x/y/doc.pdf"
     private_cache "$TARNVEL" -m "$U" >/dev/null 2>&1
     private_cache strace -f -qq -e trace=execve -o "$T/trace" "$TARNVEL" -m "$U" >/dev/null 2>&1
-    check "-m on an unchanged tree starts only sh" "/bin/sh" "$(started "$T/trace")"
+    check "-m on an unchanged tree starts nothing" "" "$(started "$T/trace")"
 fi
 
 # --- names that must stay names ----------------------------------------------------------

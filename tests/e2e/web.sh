@@ -99,10 +99,12 @@ settle() {
     for ((i = 0; i < 30; i++)); do [ "$(wc -l <"$1")" -ge "$2" ] && break; sleep 0.1; done
 }'
 
-# run_for NAME SECONDS OPTION [PREFIX]: starts webs unless the mode is none or stay, then runs
-# tarnvel OPTION (under PREFIX) for SECONDS; the start time goes to the case's "began".
+# run_for NAME SECONDS OPTION [PREFIX [BEFORE]]: runs BEFORE, starts webs unless the mode is
+# none or stay, then runs tarnvel OPTION (under PREFIX) for SECONDS; the start time goes to
+# the case's "began".
 run_for() {
-    in_case "$1" "$case_lib"'
+    in_case "$1" "$case_lib${5:+
+        $5}"'
         case $(cat "$T/mode") in none|stay) ;; *) start_server ;; esac
         date +%s.%N >"$T/began"
         '"${4:-}"' "$TARNVEL" '"$3"' &
@@ -123,8 +125,14 @@ device close close
 device third third
 device refused none
 device presence stay
+# The device's ps lists each process with its arguments.
+T="$T/c/silent" stand_in ps <<'EOF'
+exec /bin/ps -eo pid,user,vsz,stat,args
+EOF
 run_for answer 9 -c "$strace_prefix" &
-run_for silent 38 -c &
+# Before webs, and so first in the listing: a jhead whose arguments mention webs. Only the
+# process named webs may be killed.
+run_for silent 38 -c "" '(exec -a "jhead -st /var/tmp/usb/sda1/.thumbnail/webs.jpg /var/tmp/usb/sda1/webs.jpg" sleep 60) &' &
 run_for close 27 -c &
 run_for third 30 -c &
 run_for refused 5 -c &
@@ -205,7 +213,8 @@ read(FD, "HTTP/1.1 200 OK", 15)' "$(sed -n '/^socket(/,$p' "$d/trace" | head -6 
 fi
 
 # A silent server: restarted on the sixth probe, then 10 s + 1 s more before the seventh,
-# which reaches the new webs.
+# which reaches the new webs (had the jhead been killed instead, the old webs would keep the
+# port and answer it).
 d="$T/c/silent"
 mapfile -t probes < <(awk '{print $1}' "$d/requests")
 mapfile -t starts < <(awk '{print $1}' "$d/starts")

@@ -19,8 +19,8 @@ void make_mount_point(const test::FakeHost& host, std::string name);
 void make_disk(const test::FakeHost& host, const std::string& name);
 
 // One pass of the storage daemon, then its checks: the slot table keeps its last slot free
-// and its named slots together from slot 0, and the pass ran nothing but usbmount and the
-// page-cache drop of its probes. Any breach aborts, so the fuzzer reports it.
+// and its named slots together from slot 0, and the pass ran no program but usbmount (its
+// probes drop the page cache without one). Any breach aborts, so the fuzzer reports it.
 void storage_pass(const test::FakeHost& host);
 
 } // namespace tarnvel::fuzz

@@ -113,8 +113,9 @@ TEST(Backup, MissingDevicesChangeNothing)
     }
 }
 
-// A FIFO cannot be positioned: the hw area, which is not positioned in the backup partition,
-// still goes through, the others stop at their positioning step with nothing written.
+// A FIFO cannot be positioned: the areas positioned in the backup partition stop at that
+// step, and the hw area, which is not, at its write step (a FIFO's size cannot be told, so
+// it cannot be known to hold the area); nothing is written.
 TEST(Backup, FailingPositioning)
 {
     struct Case {
@@ -123,7 +124,7 @@ TEST(Backup, FailingPositioning)
         const char* out;
     };
     const Case cases[] = {
-        {0, "/dev/mtdblock2", "hw2backup:Write to backup partition successful.\n\n"},
+        {0, "/dev/mtdblock2", "hw2backup:wr error.\n"},
         {1, "/dev/mtdblock2", "def2backup:lseek error\n"},
         {2, "/dev/mtdblock2", "cur2backup:lseek error\n"},
         {4, "/dev/mtdblock2", "backup2def:lseek2 error\n"},
@@ -186,6 +187,36 @@ TEST(Backup, FailedWritesSayTheirStep)
     ASSERT_EQ(::symlink("/dev/full", f.host.path(kPart).c_str()), 0);
     EXPECT_EQ(run(kAreas[5]), "backup2cur:wr Partition error.\n");
     EXPECT_EQ(f.host.read(kBackup), f.backup);
+}
+
+// A target too short for the area, from where the area goes, gets none of it.
+TEST(Backup, ShortTargetsGetNothing)
+{
+    struct Case {
+        int area;
+        std::size_t size; // the target cut to this many bytes
+        const char* out;
+    };
+    const Case cases[] = {
+        {0, 0x1fff, "hw2backup:wr error.\n"},
+        {0, 0x2000, "hw2backup:Write to backup partition successful.\n\n"},
+        {2, 0x9fff, "cur2backup:wr error.\n"},
+        {2, 0x6000, "cur2backup:wr error.\n"},
+        {3, 0x7fff, "backup2hw:wr Partition error.\n"},
+        {5, 0xffff, "backup2cur:wr Partition error.\n"},
+        {5, 0x10000, "backup2cur:Write partition successful.\n\n"},
+    };
+    for (const Case& c : cases) {
+        Flash f;
+        const std::string target = kAreas[c.area].save ? kBackup : kPart;
+        const std::string cut = f.host.read(target).substr(0, c.size);
+        f.host.write(target, cut);
+        const std::string out = run(kAreas[c.area]);
+        EXPECT_EQ(out, c.out);
+        if (out.find("error") != std::string::npos) {
+            EXPECT_EQ(f.host.read(target), cut) << c.out;
+        }
+    }
 }
 
 // Runs `body` with files limited to `limit` bytes, so that a write across it comes out short.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,6 +65,35 @@ TEST(CloseWebsFiles, RefusesWhatDoesNotFitOrIsMissingAndSendsNothing)
     close_files("next");
     ASSERT_TRUE(server.wait_handled(1));
     EXPECT_EQ(server.requests(), Strings{request_for("next")});
+}
+
+// Line ends would add headers or a second request; every control byte is refused.
+TEST(CloseWebsFiles, ControlBytesAreRefusedAndNothingIsSent)
+{
+    FakeHost host;
+    LoopbackServer server(LoopbackServer::Mode::Silent);
+    server.use();
+    for (const char* name : {"a\r\nHost: x", "sda1\n", "\x01", "tab\there", "x\x1f", "del\x7f"}) {
+        std::string err = close_files(name);
+        EXPECT_EQ(err.rfind("tarnvel: -i: ", 0), 0u) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    }
+    close_files("caf\xc3\xa9 ~");
+    ASSERT_TRUE(server.wait_handled(1));
+    EXPECT_EQ(server.requests(), Strings{request_for("caf\xc3\xa9 ~")});
+}
+
+// A webs that never accepts holds the request no longer than the 5 s send bound.
+TEST(CloseWebsFiles, NeverAcceptingServerIsGivenUpOnInTime)
+{
+    FakeHost host;
+    LoopbackServer server(LoopbackServer::Mode::NeverAccept);
+    server.use();
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(close_files("sda1"), "");
+    const auto took = std::chrono::steady_clock::now() - began;
+    EXPECT_GE(took, std::chrono::seconds(4));
+    EXPECT_LT(took, std::chrono::seconds(10));
 }
 
 TEST(CloseWebsFiles, NothingListeningIsSilent)

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <malloc.h>
 #include <sstream>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -114,6 +115,7 @@ FakeHost::~FakeHost()
 {
     host::install(previous_);
     active = nullptr;
+    if (drop_watch_ >= 0) ::close(drop_watch_);
     std::error_code ec;
     std::filesystem::remove_all(root_, ec);
 }
@@ -131,6 +133,31 @@ std::string FakeHost::read(const std::string& logical) const
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+void FakeHost::count_drops()
+{
+    const std::string file = "/proc/sys/vm/drop_caches";
+    write(file, "");
+    drop_watch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    // Opens are watched too: the kernel merges identical events in a row, and an open between
+    // two closes keeps them apart.
+    ASSERT_GE(::inotify_add_watch(drop_watch_, path(file).c_str(), IN_OPEN | IN_CLOSE_WRITE), 0);
+}
+
+int FakeHost::drops()
+{
+    int count = 0;
+    alignas(inotify_event) char events[4096];
+    ssize_t n = 0;
+    while ((n = ::read(drop_watch_, events, sizeof events)) > 0) {
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            if (event->mask & IN_CLOSE_WRITE) ++count;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    return count;
 }
 
 void FakeHost::make_dir(const std::string& logical) const { std::filesystem::create_directories(path(logical)); }

@@ -36,6 +36,12 @@ public:
     // ioctls as "REQUEST PATH" with the request in hex and the path under the test's root.
     std::vector<std::string> ioctls;
 
+    // From now on, counts the page-cache drops the tool makes: each open of the fixed
+    // /proc/sys/vm/drop_caches for writing, closed again (the file is made empty here).
+    void count_drops();
+    // The drops since count_drops() or since the last call.
+    int drops();
+
     time_t clock = 1'700'000'000;
     std::function<int(int fd, unsigned long request, void* arg)> on_ioctl;
     std::function<int(struct sysinfo*)> on_sysinfo;
@@ -48,6 +54,7 @@ public:
 private:
     std::string root_;
     host::Binding previous_;
+    int drop_watch_ = -1;
 };
 
 // A writable argument vector {"tarnvel", words..., null}, as an operation that takes the

@@ -33,6 +33,13 @@ LoopbackServer::LoopbackServer(Mode mode) : mode_(mode)
     ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
     port_ = ntohs(a.sin_port);
     if (mode_ == Mode::Refuse) return; // bound, not listening: connections are refused
+    if (mode_ == Mode::NeverAccept) {
+        // A backlog of 0 holds one connection; the kernel drops the handshakes of the next.
+        ::listen(listener_, 0);
+        filler_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ::connect(filler_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        return;
+    }
     ::listen(listener_, 16);
     thread_ = std::thread([this] { serve(); });
 }
@@ -41,6 +48,7 @@ LoopbackServer::~LoopbackServer()
 {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
+    if (filler_ >= 0) ::close(filler_);
     ::close(listener_);
 }
 

@@ -22,6 +22,7 @@ public:
         CloseAtOnce, // accepts and closes without reading
         EveryThird,  // replies to the third, sixth, ... request only
         Refuse,      // the port is taken but nothing listens: connections are refused
+        NeverAccept, // listens with its backlog full and never accepts: connections hang
     };
 
     explicit LoopbackServer(Mode mode);
@@ -44,6 +45,7 @@ private:
 
     Mode mode_;
     int listener_ = -1;
+    int filler_ = -1; // the connection that fills the backlog of NeverAccept
     unsigned short port_ = 0;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
