@@ -56,7 +56,8 @@ void reinit_webs()
         if (!pid_file || std::fgets(line, sizeof line, pid_file.get()) == nullptr) return;
     }
     char* end = nullptr;
-    const long recorded = std::strtol(line, &end, 10);
+    // strtoll, as everywhere in the tool: one number parser in the device's binary.
+    const long long recorded = std::strtoll(line, &end, 10);
     // No number, or 0 and 1, which never name the server.
     if (end == line || recorded < 2) return;
     // The recorded pid only decides; webs is stopped by name.

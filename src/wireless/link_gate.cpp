@@ -26,10 +26,11 @@ constexpr std::size_t kCommandSize = 500;
 // held to the range of an int as on the 32-bit device.
 long delay_seconds(const char* text)
 {
-    long value = std::strtol(text, nullptr, 10);
+    // strtoll, as everywhere in the tool: one number parser in the device's binary.
+    const long long value = std::strtoll(text, nullptr, 10);
     if (value > INT_MAX) return INT_MAX;
     if (value < INT_MIN) return INT_MIN;
-    return value;
+    return static_cast<long>(value);
 }
 
 // True when the driver of `ifname` reports an established link.
