@@ -17,8 +17,9 @@ struct Binding {
     // Empty on the device.
     const char* root;
     // A program from an argument vector ending in a null entry, started without a shell and
-    // waited for; stdout goes to /dev/null when `quiet`. Returns the wait status or -1.
-    int (*run)(const char* const argv[], bool quiet);
+    // waited for; stdout goes to /dev/null when `quiet`; killed after `limit` seconds unless
+    // that is 0. Returns as run_program.
+    int (*run)(const char* const argv[], bool quiet, unsigned limit);
     // A fixed command text handed to /bin/sh -c and waited for.
     int (*shell)(const char* text);
     void (*sleep)(unsigned seconds);

@@ -11,10 +11,18 @@
 
 namespace tarnvel::platform {
 
+#if defined(__UCLIBC__) && defined(__mips__)
+// uClibc-ng keeps MIPS's O_SYNC of the kernels before 2.6.33, one bit (0x0010, which newer
+// kernels call O_DSYNC); the kernel's full O_SYNC adds its own bit, __O_SYNC of
+// <asm/fcntl.h>, a header that cannot sit beside <fcntl.h>.
+inline constexpr int kSync = O_SYNC | 0x4000;
+#else
+inline constexpr int kSync = O_SYNC;
+#endif
 // Raw block-device open: read-only, non-blocking, synchronous. The device's raw word is
 // 0x4080; spelled by name, because on x86-64 the bit 0x4000 is O_DIRECT, which makes small
 // unaligned reads fail.
-inline constexpr int kRawOpen = O_RDONLY | O_NONBLOCK | O_SYNC;
+inline constexpr int kRawOpen = O_RDONLY | O_NONBLOCK | kSync;
 // Flash and /proc/OTP opens.
 inline constexpr int kReadNonBlock = O_RDONLY | O_NONBLOCK;
 inline constexpr int kReadWriteNonBlock = O_RDWR | O_NONBLOCK;

@@ -1,6 +1,7 @@
 // Bounded text helpers: fit or report, never overflow.
 #include "common/text.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -44,6 +45,30 @@ void refuse(const char* fmt, ...)
     std::vfprintf(stderr, fmt, ap);
     va_end(ap);
     std::fputc('\n', stderr);
+}
+
+const char* errno_name(int err)
+{
+    struct Name {
+        int err;
+        const char* name;
+    };
+    // What making, removing and appending to files can meet.
+    static constexpr Name names[] = {
+        {EPERM, "EPERM"},   {ENOENT, "ENOENT"},   {EINTR, "EINTR"},     {EIO, "EIO"},
+        {ENOMEM, "ENOMEM"}, {EACCES, "EACCES"},   {EBUSY, "EBUSY"},     {EEXIST, "EEXIST"},
+        {ENOTDIR, "ENOTDIR"}, {EISDIR, "EISDIR"}, {EFBIG, "EFBIG"},     {ENOSPC, "ENOSPC"},
+        {EROFS, "EROFS"},   {EMLINK, "EMLINK"},   {ENAMETOOLONG, "ENAMETOOLONG"},
+        {ENOTEMPTY, "ENOTEMPTY"}, {ELOOP, "ELOOP"}, {EDQUOT, "EDQUOT"},
+    };
+    // A loop, not std::find_if: <algorithm> needs threads, which the device's C library leaves out.
+    for (const Name& n : names) {
+        // cppcheck-suppress useStlAlgorithm
+        if (n.err == err) return n.name;
+    }
+    static char other[24];
+    fit_format(other, "errno %d", err);
+    return other;
 }
 
 } // namespace tarnvel

@@ -21,4 +21,9 @@ bool fit_append(std::span<char> out, const char* text);
 // on stdout, where the device's scripts read.
 void refuse(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
+// The symbolic name of an error number for a refusal ("EROFS"), or "errno N" for one that a
+// refused file operation does not meet. The C library's messages would cost the device tool a
+// tenth of its size.
+const char* errno_name(int err);
+
 } // namespace tarnvel

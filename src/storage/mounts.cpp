@@ -102,7 +102,7 @@ void unmount(const char* mount_path)
     const char* folder = std::strstr(mount_path, "sb/");
     if (folder == nullptr) return;
     const char* const argv[] = {"usbmount", "tarnvel_umount", folder + 3, nullptr};
-    host::get().run(argv, false);
+    host::get().run(argv, false, 0);
 }
 
 // Whether the slot's partition answers a raw read of `probe_size` bytes.

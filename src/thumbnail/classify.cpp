@@ -4,7 +4,6 @@
 
 #include "common/owners.h"
 
-#include <cctype>
 #include <cstring>
 
 namespace tarnvel {
@@ -17,9 +16,9 @@ char* strupr(const char* text)
 {
     char* copy = ::strdup(text);
     if (copy == nullptr) return nullptr;
+    // The C locale's upper case, the only one the device has, without the libc's tables.
     for (char* p = copy; *p != '\0'; ++p) {
-        const auto c = static_cast<unsigned char>(*p);
-        if (std::islower(c)) *p = static_cast<char>(std::toupper(c));
+        if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
     }
     return copy;
 }

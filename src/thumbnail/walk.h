@@ -3,20 +3,27 @@
 
 #include "common/host.h"
 #include "common/owners.h"
+#include "common/run.h"
 
 #include <initializer_list>
+#include <sys/types.h>
 
 namespace tarnvel::thumbnail {
 
 // The folder being read, as the source step sees it.
 struct Folder {
-    // Its path as the walk reached it.
+    // Its path as the walk reached it (for the programs and for messages).
     const char* path;
-    // True in the folder the walk started at.
-    bool top;
-    // Set by the source step once it has found the folder's ".thumbnail" folder, so that a
-    // folder of many photos is not asked again for each one.
-    bool thumbnails_present;
+    // The open folder: every look at the disk is made relative to it, so a folder renamed or
+    // swapped for a link meanwhile cannot send the tool elsewhere.
+    int fd;
+    // The folder it was entered from; null in the folder the walk started at.
+    const Folder* parent;
+    // Its ".thumbnail" folder, once the source step has looked for it.
+    enum class Thumbs { unknown, open, refused } thumbs_state;
+    UniqueFd thumbs;
+    dev_t thumbs_dev;
+    ino_t thumbs_ino;
 };
 
 struct Walk {
@@ -33,11 +40,26 @@ struct Walk {
 };
 
 // Walks the folder argv[2] depth-first in directory order: regular files that are sources go
-// to walk.source; every other entry that is not hidden or skipped is walked as a folder
-// (what does not open as one is passed over). A folder met again through a link to itself
-// or to one of its ancestors is not entered again. Returns 0 when argv[2] is missing or does
-// not open, else closedir's result.
+// to walk.source; every other entry that is not hidden or skipped is entered when it is a
+// real folder. A symbolic link is never followed, wherever it points; a folder met again
+// (a bind mount of an ancestor) is not entered again. Returns 0 when argv[2] is missing or
+// does not open, else closedir's result.
 int walk_tree(char** argv, const Walk& walk);
+
+// Opens `folder`'s ".thumbnail" (making it first, mode 0777 less the umask, when `make` is set
+// and it is missing). False when there is none, or when what stands there is not a real
+// folder: then one stderr line says so, once for the folder, and the source step leaves it
+// alone.
+bool open_thumbnails(const Walk& walk, Folder& folder, bool make);
+
+// Whether the thumbnail folder holds an entry `name` of any kind (a link counts).
+bool thumbnail_present(const Folder& folder, const char* name);
+
+// Checked just before a program is started on paths of the disk: `thumbs_path` still leads to
+// the folder's own ".thumbnail", `source` is a regular file, and `target` is either missing
+// (`target_made` false) or a regular file. Otherwise one stderr line, and false.
+bool paths_hold(const Walk& walk, const Folder& folder, const char* thumbs_path, const char* source,
+                const char* target, bool target_made);
 
 // The texts of `parts` one after the other, in a heap buffer of just their length; empty
 // when it cannot be allocated.
@@ -49,16 +71,21 @@ HeapBuf stem_of(const char* name);
 // True when the kernel takes `path` as a path argument; otherwise says so on stderr.
 bool kernel_takes(const Walk& walk, const char* path);
 
-// True when stat() finds `path` (following links).
-bool exists(const char* path);
+// Says on stderr that the program of `argv` was ended; returns false.
+bool report_ended(const Walk& walk, const char* const argv[]);
 
-// Starts the program words[0] with the arguments that follow, without a shell, and waits;
-// its stdout goes to /dev/null when `quiet`.
+// How long jhead or convert may take on one file. On a 160x120 thumbnail they take
+// milliseconds; one still running after this is stuck on a hostile file.
+inline constexpr unsigned kProgramLimit = 60;
+
+// Starts the program words[0] with the arguments that follow, without a shell, and waits at
+// most kProgramLimit seconds; its stdout goes to /dev/null when `quiet`. False, with one
+// stderr line, when it had to be ended.
 template <typename... Words>
-void start(bool quiet, Words... words)
+bool start(const Walk& walk, bool quiet, Words... words)
 {
     const char* const argv[] = {words..., nullptr};
-    host::get().run(argv, quiet);
+    return host::get().run(argv, quiet, kProgramLimit) != kRunTimedOut || report_ended(walk, argv);
 }
 
 } // namespace tarnvel::thumbnail

@@ -44,7 +44,7 @@ void append_settings(const char* option, const char* const (&keys)[2], const cha
         fit_append(lines, line);
     }
     if (append_whole(kSettings, lines, std::strlen(lines)) != Append::done)
-        refuse("%s: cannot append to %s: %s", option, kSettings, std::strerror(errno));
+        refuse("%s: cannot append to %s: %s", option, kSettings, errno_name(errno));
 }
 
 } // namespace

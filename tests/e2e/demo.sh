@@ -2,6 +2,8 @@
 # story is seen, and each run leaves no mount, loop device, process or folder behind. The second
 # run has files for the card, as an ordinary user where user namespaces allow it.
 . "$(dirname "$0")/lib.sh"
+native "the demo: it finds its daemons by their command line (tarnvel -3) and shortens their" \
+    "pauses by preloading a library into them; the emulated tool runs as the emulator" || exit 77
 demo=${TARNVEL_SOURCE:-$(cd "$(dirname "$0")/../.." && pwd)}/scripts/demo
 
 # The events a person must see, in the order of the story.

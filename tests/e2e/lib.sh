@@ -17,9 +17,28 @@ trap on_exit EXIT
 
 skip() { echo "skipped: $*"; exit 77; }
 
+# The device tool may run under user-mode emulation (TARNVEL_EMULATED names the emulator). There
+# strace sees the emulator's system calls, not the tool's, and the emulator passes only the
+# device requests it knows. native WHAT: true when the tool runs natively; under emulation says
+# that WHAT is skipped and why.
+native() {
+    [ -z "${TARNVEL_EMULATED:-}" ] && return 0
+    echo "# skipped under $TARNVEL_EMULATED: $*"
+    return 1
+}
+
 need_root() {
     [ "$(id -u)" -eq 0 ] || skip "needs root"
     unshare --mount --net true 2>/dev/null || skip "needs mount and network namespaces"
+}
+
+# started TRACE: the programs that a run traced with "strace -f -o TRACE" started, one a line,
+# less the start of the tool itself (the tool, and under emulation the emulator).
+started() {
+    local own=$T/own-programs
+    printf '%s\n' "$TARNVEL" >"$own"
+    [ -n "${TARNVEL_EMULATED:-}" ] && command -v "$TARNVEL_EMULATED" >>"$own"
+    grep -E '^[0-9]+ +execve\(.* = 0$' "$1" | sed -E 's/^[0-9]+ +execve\("([^"]*)".*/\1/' | grep -vxFf "$own"
 }
 
 # check NAME EXPECTED ACTUAL

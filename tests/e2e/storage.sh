@@ -25,12 +25,18 @@ partitions() {
     } >"$T/proc/partitions"
 }
 
+# The tool's pause: this machine's C library sleeps in clock_nanosleep. Under emulation the
+# device's nanosleep passes on as nanosleep, and the emulator's own threads pause in
+# clock_nanosleep, which must neither end the run nor show in the trace.
+pause=(-e inject=nanosleep,clock_nanosleep:signal=SIGKILL:when=1)
+[ -n "${TARNVEL_EMULATED:-}" ] && pause=(-e inject=nanosleep:signal=SIGKILL:when=1 -e 'trace=!clock_nanosleep')
+
 # Shell text for inside the device: one run of "tarnvel OPTION" until its first sleep, traced
 # into $T/trace.NAME, with its cache drops kept from emptying the whole machine's cache. What
 # usbmount was asked during that run goes to $T/usbmount.NAME.
 one_pass() {
     echo "mountpoint -q /proc/sys/vm/drop_caches || mount --bind /dev/null /proc/sys/vm/drop_caches
-          { strace -f -qq -s 256 -o \"\$T/trace.$2\" -e inject=nanosleep,clock_nanosleep:signal=SIGKILL:when=1 \"\$TARNVEL\" $1; } 2>/dev/null
+          { strace -f -qq -s 256 -o \"\$T/trace.$2\" ${pause[*]@Q} \"\$TARNVEL\" $1; } 2>/dev/null
           mv \"\$T/usbmount.log\" \"\$T/usbmount.$2\" 2>/dev/null || : >\"\$T/usbmount.$2\""
 }
 
@@ -78,7 +84,7 @@ else
     check "-f: a mount past 2048 bytes is not seen" ".x sdb1 sdf1 sdz1 " "$(folders)"
 fi
 check "-f: then 3 s of rest" "3 " "$(sleeps sweep)"
-check "-f: starts nothing" 0 "$(grep -c execve "$T/trace.sweep" | awk '{print $1 - 1}')"
+check "-f: starts nothing" "" "$(started "$T/trace.sweep")"
 
 # No disks at all: the six drive letters are rescanned, nothing else happens.
 partitions

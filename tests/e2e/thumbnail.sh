@@ -14,7 +14,7 @@ jhead -rgt "$T/p.jpg" >/dev/null
 convert -size 320x240 gradient:green-yellow "$T/plain.jpg"
 
 # Read from stdin: identify would take "[1]" or "%d" in a name as its own.
-size_of() { identify -format '%wx%h\n' - <"$1" 2>/dev/null; }
+size_of() { { identify -format '%wx%h\n' - <"$1"; } 2>/dev/null; }
 exif_date() { jhead "$1" | grep '^Date/Time'; }
 # has_thumbnail FILE: yes when FILE carries an embedded thumbnail.
 has_thumbnail() {
@@ -71,8 +71,7 @@ if command -v strace >/dev/null; then
     cp "$T/p.jpg" "$U/x/y/b.JPEG"
     private_cache "$TARNVEL" -m "$U" >/dev/null 2>&1
     private_cache strace -f -qq -e trace=execve -o "$T/trace" "$TARNVEL" -m "$U" >/dev/null 2>&1
-    check "-m on an unchanged tree starts only sh" "$TARNVEL /bin/sh" \
-        "$(grep '= 0$' "$T/trace" | sed -E 's/^[0-9]+ +execve\("([^"]*)".*/\1/' | tr '\n' ' ' | sed 's/ $//')"
+    check "-m on an unchanged tree starts only sh" "/bin/sh" "$(started "$T/trace")"
 fi
 
 # --- names that must stay names ----------------------------------------------------------
@@ -109,9 +108,36 @@ ln -s . "$L/a/self"
 ln -s "$T/other" "$L/a/other"
 private_cache timeout 120 "$TARNVEL" -m "$L" >/dev/null 2>&1
 check "-m over a tree with a link loop ends" 0 "$?"
-check "-m: links back to an ancestor are not walked, others are" \
-    "$L/a/.thumbnail/p.jpg $T/other/.thumbnail/q.jpg " \
+check "-m: no link is walked, wherever it points" \
+    "$L/a/.thumbnail/p.jpg " \
     "$(find "$L" "$T/other" -path '*/.thumbnail/*' | LC_ALL=C sort | tr '\n' ' ')"
+
+# --- a disk prepared by a stranger: nothing outside it is written, removed or walked ------
+# snapshot DIR: names, types, sizes and contents of everything under DIR.
+snapshot() { (cd "$1" && find . -printf '%p %y %s %l\n' | LC_ALL=C sort && find . -type f -exec md5sum {} + | LC_ALL=C sort); }
+# hostile CASE SETUP EXPECTED-STDERR: builds $X/disk with SETUP (run in $X, beside the canary
+# folder outside/), runs -m on the disk, and checks that outside/ came out untouched.
+hostile() {
+    X=$T/hostile-$1
+    mkdir -p "$X/disk" "$X/outside"
+    printf 'victim' >"$X/outside/victim.jpg"
+    cp "$T/p.jpg" "$X/outside/q.jpg"
+    (cd "$X" && eval "$2")
+    local before err
+    before=$(snapshot "$X/outside")
+    err=$(private_cache timeout 60 "$TARNVEL" -m "$X/disk" 2>&1 >/dev/null; echo "exit $?")
+    check "hostile disk, $1: -m ends, says" "$3${3:+$'\n'}exit 0" "$err"
+    check "hostile disk, $1: outside untouched" "$before" "$(snapshot "$X/outside")"
+}
+hostile "dangling thumbnail link" 'cp ../p.jpg disk/a.jpg; mkdir disk/.thumbnail; ln -s "$PWD/outside/planted.sh" disk/.thumbnail/a.jpg' ""
+hostile "thumbnail links to an outside file" \
+    'cp ../p.jpg disk/a.jpg; mkdir disk/.thumbnail; ln -s "$PWD/outside/victim.jpg" disk/.thumbnail/a.jpg; ln -s "$PWD/outside/q.jpg" disk/.thumbnail/gone.jpg' ""
+hostile "thumbnail folder is a link" 'cp ../p.jpg disk/q.jpg; ln -s "$PWD/outside" disk/.thumbnail' \
+    "tarnvel: -m: $T/hostile-thumbnail folder is a link/disk/.thumbnail is not a folder, left alone"
+hostile "link to an outside folder" 'ln -s "$PWD/outside" disk/out' ""
+hostile "links fanning out" 'for i in $(seq 0 24); do mkdir -p disk/d$i; ln -s ../d$((i + 1)) disk/d$i/l1; ln -s ../d$((i + 1)) disk/d$i/l2; done' ""
+check "-m: a dangling thumbnail link stays as it was" "$T/hostile-dangling thumbnail link/outside/planted.sh" \
+    "$(readlink "$T/hostile-dangling thumbnail link/disk/.thumbnail/a.jpg")"
 
 # --- "-e": 72 by 72 samples, through /var/tmp/tmp.jpg of the simulated device -------------
 if [ "$(id -u)" -eq 0 ] && unshare --mount --net true 2>/dev/null; then
@@ -134,6 +160,15 @@ if [ "$(id -u)" -eq 0 ] && unshare --mount --net true 2>/dev/null; then
     printf 'kept' >"$E/.thumbnail/IMG.JPG"
     in_device "\"\$TARNVEL\" -e '$E' >/dev/null 2>&1"
     check "-e leaves an existing thumbnail alone" kept "$(cat "$E/.thumbnail/IMG.JPG")"
+
+    # An embedded "thumbnail" that is no JPEG (here a PPM image) is not decoded as what it is.
+    P=$T/ppm
+    mkdir -p "$P"
+    cp "$T/p.jpg" "$P/x.jpg"
+    printf 'P3\n1 1\n255\n255 0 0\n' >"$T/red.ppm"
+    jhead -rt "$T/red.ppm" "$P/x.jpg" >/dev/null
+    in_device "\"\$TARNVEL\" -e '$P' >/dev/null 2>&1"
+    check "-e: a thumbnail that is no JPEG gives no sample" "" "$(size_of "$P/.thumbnail/x.jpg")"
 else
     echo "# -e skipped: needs root and mount namespaces for /var/tmp/tmp.jpg"
 fi

@@ -40,7 +40,7 @@ std::string fd_path(int fd)
     return n < 0 ? std::string("?") : std::string(target, static_cast<std::size_t>(n));
 }
 
-int fake_run(const char* const argv[], bool quiet)
+int fake_run(const char* const argv[], bool quiet, unsigned)
 {
     std::vector<std::string> words;
     std::string line = "run:";

@@ -1,0 +1,67 @@
+#include "jpeg_files.h"
+#include "thumbnail/embedded.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+using namespace tarnvel::thumbnail;
+using tarnvel::test::Jpeg;
+using tarnvel::test::jpeg_file;
+namespace fs = std::filesystem;
+
+// Each file's answer, and the answer held against what the real jhead -st extracts from it:
+// "none" must never stand where jhead extracts something.
+TEST(Embedded, AnswerAgreesWithJhead)
+{
+    const std::string camera = jpeg_file({});
+    const std::string plain = jpeg_file({.thumbnail = false});
+    const std::size_t exif_end = camera.find("\xFF\xDA");
+    struct Case {
+        const char* what;
+        std::string bytes;
+        Embedded want;
+        bool extracts; // what jhead -st makes of it
+    };
+    const Case cases[] = {
+        {"thumbnail, Motorola order", camera, Embedded::maybe, true},
+        {"thumbnail, Intel order", jpeg_file({.big_endian = false}), Embedded::maybe, true},
+        {"JFIF segment before the Exif one", jpeg_file({.jfif_first = true}), Embedded::maybe, true},
+        {"fill bytes before a segment", "\xFF\xD8\xFF" + camera.substr(2), Embedded::maybe, true},
+        {"no thumbnail", plain, Embedded::none, false},
+        {"no thumbnail, Intel order", jpeg_file({.big_endian = false, .thumbnail = false}), Embedded::none, false},
+        {"thumbnail offset past the end", jpeg_file({.offset_shift = 1000}), Embedded::none, false},
+        {"cut inside the Exif segment", camera.substr(0, 40), Embedded::maybe, false},
+        {"cut after the Exif segment", camera.substr(0, exif_end), Embedded::maybe, false},
+        {"no thumbnail, cut after the Exif segment", plain.substr(0, plain.find("\xFF\xDA")), Embedded::none, false},
+        {"stray byte between segments", camera.substr(0, exif_end) + "x" + camera.substr(exif_end), Embedded::maybe, true},
+        {"a PDF", "%PDF-1.4\n1 0 obj\n", Embedded::none, false},
+        {"a PNG named .jpg", "\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR", Embedded::none, false},
+        {"empty", "", Embedded::none, false},
+    };
+    const bool have_jhead = std::system("jhead -V >/dev/null 2>&1") == 0;
+    const fs::path dir = fs::temp_directory_path() / ("tarnvel-embedded-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    for (const Case& c : cases) {
+        const fs::path photo = dir / "photo.jpg";
+        const fs::path out = dir / "out.jpg";
+        std::ofstream(photo, std::ios::binary) << c.bytes;
+        const int fd = ::open(photo.c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(embedded_thumbnail(fd), c.want) << c.what;
+        EXPECT_FALSE(c.want == Embedded::none && c.extracts) << c.what;
+        ::close(fd);
+        if (have_jhead) {
+            fs::remove(out);
+            const std::string cmd = "jhead -st '" + out.string() + "' '" + photo.string() + "' >/dev/null 2>&1";
+            EXPECT_EQ(std::system(cmd.c_str()) >= 0 && fs::exists(out), c.extracts) << c.what;
+        }
+    }
+    fs::remove_all(dir);
+    if (!have_jhead) GTEST_SKIP() << "no jhead here to hold the answers against";
+}
