@@ -108,7 +108,7 @@ build_busybox() {
         cat "$dir/.config.off" "$config"
         echo "# CONFIG_BASH_IS_NONE is not set"
     } >"$dir/.config"
-    yes '' | logged "$BUSYBOX_DIR/oldconfig.log" "${bbmake[@]}" oldconfig || return
+    logged "$BUSYBOX_DIR/oldconfig.log" "${bbmake[@]}" oldconfig < <(yes '') || return
     config_holds "$dir/.config" "$config" || return
     logged "$BUSYBOX_DIR/build.log" "${bbmake[@]}" -j"$JOBS" busybox busybox.links || return
     "$TRIPLE-strip" -o "$BUSYBOX_DIR/busybox" "$dir/busybox_unstripped"
