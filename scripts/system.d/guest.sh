@@ -32,7 +32,7 @@ guest_boot() {
     coproc CONSOLE { exec socat - UNIX-CONNECT:"$RUN/console"; }
     console_until "tarnvel device ready" "$3" || return
     # The shell's greeting goes before the first command.
-    on_device true
+    STORY=0 on_device true
 }
 
 # console_until TEXT SECONDS: reads the console until a line starts with TEXT, for at most
@@ -59,7 +59,7 @@ on_device() {
     printf '{ %s\n} 2>&1; echo "@@%d $?"\n' "$1" "$GUEST_NO" >&"${CONSOLE[1]}"
     console_until "@@$GUEST_NO " "${2:-30}" && status=${LINE#* }
     if [ "${STORY:-0}" -eq 1 ]; then
-        printf '%s\n' "$1" | sed '1s/^ */   device# /; 2,$s/^ */             /'
+        printf '%s\n' "$1" | sed '/./,$!d' | sed '1s/^ */   device# /; 2,$s/^ */             /'
         printf '%s' "$OUT" | sed 's/^/     /'
     fi
     return "$status"
