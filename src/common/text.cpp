@@ -2,11 +2,49 @@
 #include "common/text.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 namespace tarnvel {
+namespace {
+
+// A refusal longer than this keeps its first and last halves around "...": a path from the
+// disk may be thousands of bytes long.
+constexpr std::size_t kShownWhole = 400;
+// Room for any refusal formatted whole: two paths and the words around them.
+char refusal[2 * PATH_MAX + 256];
+// The line as written: each shown byte takes at most four.
+char line[sizeof "tarnvel: " + 4 * kShownWhole + sizeof "...\n"];
+
+void append(char* out, std::size_t& used, const char* text, std::size_t n)
+{
+    std::memcpy(out + used, text, n);
+    used += n;
+}
+
+// Appends `n` bytes of `text` with each control byte written as an escape (\n, \t, \x1b), so
+// that a name from the disk can neither end the line nor speak to the terminal.
+void append_escaped(char* out, std::size_t& used, const char* text, std::size_t n)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != 0x7F) {
+            out[used++] = static_cast<char>(c);
+        } else if (c == '\n') {
+            append(out, used, "\\n", 2);
+        } else if (c == '\t') {
+            append(out, used, "\\t", 2);
+        } else {
+            const char escape[] = {'\\', 'x', kHex[c >> 4], kHex[c & 0xF]};
+            append(out, used, escape, sizeof escape);
+        }
+    }
+}
+
+} // namespace
 
 bool fit_format(std::span<char> out, const char* fmt, ...)
 {
@@ -39,12 +77,23 @@ bool fit_append(std::span<char> out, const char* text)
 
 void refuse(const char* fmt, ...)
 {
-    std::fputs("tarnvel: ", stderr);
     va_list ap;
     va_start(ap, fmt);
-    std::vfprintf(stderr, fmt, ap);
+    const int n = std::vsnprintf(refusal, sizeof refusal, fmt, ap);
     va_end(ap);
-    std::fputc('\n', stderr);
+    if (n < 0) return;
+    const std::size_t length = static_cast<std::size_t>(n) < sizeof refusal ? static_cast<std::size_t>(n) : sizeof refusal - 1;
+    std::size_t used = 0;
+    append(line, used, "tarnvel: ", 9);
+    if (length <= kShownWhole) {
+        append_escaped(line, used, refusal, length);
+    } else {
+        append_escaped(line, used, refusal, kShownWhole / 2);
+        append(line, used, "...", 3);
+        append_escaped(line, used, refusal + length - kShownWhole / 2, kShownWhole / 2);
+    }
+    append(line, used, "\n", 1);
+    std::fwrite(line, 1, used, stderr);
 }
 
 const char* errno_name(int err)

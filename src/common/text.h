@@ -18,7 +18,9 @@ bool fit_copy(std::span<char> out, const char* text);
 bool fit_append(std::span<char> out, const char* text);
 
 // One line on stderr, "tarnvel: " and the message: a refusal that has no message of its own
-// on stdout, where the device's scripts read.
+// on stdout, where the device's scripts read. It stays one line whatever names it quotes:
+// control bytes are shown escaped (\n, \x1b), and a message of more than 400 bytes keeps
+// its first and last 200 around "...".
 void refuse(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // The symbolic name of an error number for a refusal ("EROFS"), or "errno N" for one that a
