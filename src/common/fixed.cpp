@@ -41,6 +41,18 @@ UniqueDir opendir_fixed(const char* logical)
     return UniqueDir(::opendir(rooted));
 }
 
+std::size_t read_full(int fd, void* buf, std::size_t size)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::read(fd, static_cast<char*>(buf) + done, size - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
 void drop_page_cache()
 {
     // What "echo 1 >" did, without a shell: one write into the truncated file.

@@ -3,6 +3,7 @@
 
 #include "common/owners.h"
 
+#include <cstddef>
 #include <sys/types.h>
 
 namespace tarnvel {
@@ -16,6 +17,10 @@ UniqueFile fopen_fixed(const char* logical, const char* mode);
 
 // opendir(3) of the fixed folder `logical`; empty when it does not open (or does not fit).
 UniqueDir opendir_fixed(const char* logical);
+
+// Reads from `fd` until `size` bytes are in `buf` or the file ends (as fread does, where a
+// read of /proc gives less than asked); the count read. An error ends it like the end.
+std::size_t read_full(int fd, void* buf, std::size_t size);
 
 // Drops the kernel's clean page cache ("1" written to /proc/sys/vm/drop_caches), before raw
 // probes and after "-m". A failure changes nothing and is not reported.

@@ -146,11 +146,11 @@ long long read_file(const char* path)
         std::printf("memory error\n");
         return 0;
     }
-    UniqueFile file = fopen_fixed(path, "rb");
-    if (!file) return 0;
+    UniqueFd file = open_fixed(path, O_RDONLY | O_CLOEXEC);
+    if (!file.valid()) return 0;
     long long total = 0;
     for (;;) {
-        const std::size_t got = std::fread(buf.get(), 1, buf.size(), file.get());
+        const std::size_t got = read_full(file.get(), buf.get(), buf.size());
         if (got == 0) break;
         total += static_cast<long long>(got);
         std::printf("cnt:%lld\n", total);

@@ -4,6 +4,7 @@
 // storage daemon, which sweeps the same root by its own rule and may run at the same time.
 #include "storage/sweeper.h"
 
+#include "common/entries.h"
 #include "common/fixed.h"
 #include "common/host.h"
 #include "common/owners.h"
@@ -11,7 +12,6 @@
 
 #include <cstring>
 #include <climits>
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -37,21 +37,22 @@ bool named_in_mount_text(const char* name, const void* context)
 
 void sweep_mount_points(bool (*keep)(const char* name, const void* context), const void* context)
 {
-    UniqueDir dir = opendir_fixed(kMountRoot);
-    if (!dir) return;
-    while (const dirent* entry = ::readdir(dir.get())) {
+    UniqueFd dir = open_fixed(kMountRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (!dir.valid()) return;
+    FolderEntries entries(dir.get());
+    while (const dirent64* entry = entries.next()) {
         if (entry->d_name[0] == '.' || entry->d_type != DT_DIR) continue;
         // Removed by its name inside the listed folder: exactly the entry that was judged.
-        if (!keep(entry->d_name, context)) ::unlinkat(::dirfd(dir.get()), entry->d_name, AT_REMOVEDIR);
+        if (!keep(entry->d_name, context)) ::unlinkat(dir.get(), entry->d_name, AT_REMOVEDIR);
     }
 }
 
 void sweep_unmounted_folders()
 {
-    UniqueFile mounts = fopen_fixed("/proc/mounts", "rb");
-    if (!mounts) return;
+    UniqueFd mounts = open_fixed("/proc/mounts", O_RDONLY | O_CLOEXEC);
+    if (!mounts.valid()) return;
     char text[kMountTextSize + 1];
-    std::size_t got = std::fread(text, 1, kMountTextSize, mounts.get());
+    const std::size_t got = read_full(mounts.get(), text, kMountTextSize);
     text[got] = '\0';
     if (got == 0) return;
     sweep_mount_points(named_in_mount_text, text);
