@@ -16,10 +16,11 @@ struct Binding {
     // Prefix of every fixed path the tool opens ("/proc/mounts", "/dev/sda", "/var/ps"...).
     // Empty on the device.
     const char* root;
-    // A program from an argument vector ending in a null entry, started without a shell and
-    // waited for; stdout goes to /dev/null when `quiet`; killed after `limit` seconds unless
-    // that is 0. Returns as run_program.
-    int (*run)(const char* const argv[], bool quiet, unsigned limit);
+    // A program from an argument vector ending in a null entry, started without a shell (in
+    // the open folder `folder` unless that is kOwnFolder) and waited for; stdout goes to
+    // /dev/null when `quiet`; killed after `limit` seconds unless that is 0. Returns as
+    // run_program.
+    int (*run)(const char* const argv[], bool quiet, unsigned limit, int folder);
     // A fixed command text handed to /bin/sh -c and waited for.
     int (*shell)(const char* text);
     void (*sleep)(unsigned seconds);

@@ -56,10 +56,11 @@ int wait_for(pid_t pid, unsigned limit)
 
 // Starts `file` in a child made by vfork, which borrows the tool's memory until it has replaced
 // itself: no copy of the page tables on the device's slow core, and far less code than
-// posix_spawn. The child only opens, duplicates, closes, execs, writes and ends. It reports a
-// failed exec through a pipe that the exec closes otherwise, so a program that could not be
-// started returns -1, not a child's exit status.
-int spawn_and_wait(const char* file, const char* const argv[], bool quiet, bool search_path, unsigned limit)
+// posix_spawn. The child only opens, changes folder, duplicates, closes, execs, writes and
+// ends. It reports a failed exec through a pipe that the exec closes otherwise, so a program
+// that could not be started returns -1, not a child's exit status.
+int spawn_and_wait(const char* file, const char* const argv[], bool quiet, bool search_path, unsigned limit,
+                   int folder)
 {
     std::fflush(stdout);
     int report[2];
@@ -71,11 +72,13 @@ int spawn_and_wait(const char* file, const char* const argv[], bool quiet, bool 
     const pid_t pid = ::vfork(); // NOLINT(clang-analyzer-security.insecureAPI.vfork)
     if (pid == 0) {
         // The child shares the parent's memory until the exec: it makes only the calls below,
-        // none of which changes that memory but errno.
+        // none of which changes that memory but errno. Its working folder and descriptors
+        // are its own.
         // NOLINTBEGIN(clang-analyzer-unix.Vfork)
         ::close(report[0]);
         const int null = quiet ? ::open("/dev/null", O_WRONLY) : -1;
-        if (!quiet || (null >= 0 && ::dup2(null, STDOUT_FILENO) == STDOUT_FILENO)) {
+        const bool placed = folder == kOwnFolder || ::fchdir(folder) == 0;
+        if (placed && (!quiet || (null >= 0 && ::dup2(null, STDOUT_FILENO) == STDOUT_FILENO))) {
             if (null > STDOUT_FILENO) ::close(null);
             if (search_path) {
                 ::execvp(file, args);
@@ -105,15 +108,15 @@ int spawn_and_wait(const char* file, const char* const argv[], bool quiet, bool 
 
 } // namespace
 
-int run_program(const char* const argv[], bool quiet, unsigned limit)
+int run_program(const char* const argv[], bool quiet, unsigned limit, int folder)
 {
-    return spawn_and_wait(argv[0], argv, quiet, true, limit);
+    return spawn_and_wait(argv[0], argv, quiet, true, limit, folder);
 }
 
 int run_shell(const char* text)
 {
     const char* const argv[] = {"sh", "-c", text, nullptr};
-    return spawn_and_wait("/bin/sh", argv, false, false, 0);
+    return spawn_and_wait("/bin/sh", argv, false, false, 0, kOwnFolder);
 }
 
 } // namespace tarnvel

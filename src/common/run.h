@@ -9,13 +9,18 @@ namespace tarnvel {
 // What run_program returns for a program it had to end because it outran its time bound.
 inline constexpr int kRunTimedOut = -2;
 
+// What run_program takes for `folder` to start the program in the tool's own working folder.
+inline constexpr int kOwnFolder = -1;
+
 // Starts argv[0] (looked up in PATH) with the vector `argv`, which ends in a null entry, and
 // waits for it. With `quiet` its stdout goes to /dev/null. stdout is flushed first so the
 // tool's lines and the child's stay in order. With a `limit` of 1 s or more, a program still
 // running after `limit` seconds is killed (SIGKILL): a program that hangs on a hostile file
-// cannot hold the tool for ever. Returns the wait status, -1 when the program could not be
-// started, or kRunTimedOut.
-int run_program(const char* const argv[], bool quiet, unsigned limit);
+// cannot hold the tool for ever. Unless `folder` is kOwnFolder, the program starts in the
+// folder that descriptor holds open, so a name relative to it ("./NAME") stays in that folder
+// however the paths leading to it are renamed meanwhile. Returns the wait status, -1 when the
+// program could not be started (or not in `folder`), or kRunTimedOut.
+int run_program(const char* const argv[], bool quiet, unsigned limit, int folder);
 
 // Runs `text` through /bin/sh -c and waits for it, like system(3).
 int run_shell(const char* text);

@@ -8,6 +8,7 @@
 
 #include "common/fixed.h"
 #include "common/host.h"
+#include "common/run.h"
 #include "common/text.h"
 #include "storage/probe.h"
 #include "storage/sweeper.h"
@@ -102,7 +103,7 @@ void unmount(const char* mount_path)
     const char* folder = std::strstr(mount_path, "sb/");
     if (folder == nullptr) return;
     const char* const argv[] = {"usbmount", "tarnvel_umount", folder + 3, nullptr};
-    host::get().run(argv, false, 0);
+    host::get().run(argv, false, 0, kOwnFolder);
 }
 
 // Whether the slot's partition answers a raw read of `probe_size` bytes.

@@ -1,9 +1,9 @@
 // Most photos on a shared disk that have no thumbnail yet never will: edited photos and
-// images saved from the web carry no Exif thumbnail, and documents carry none that jhead can
-// find. Starting three jhead for each of them on every "-m" run costs the device's slow core
-// seconds for nothing. This reads what jhead reads (the JPEG segments up to the image data,
-// and the Exif segments among them) and says "none" only where jhead finds nothing for
-// certain; anything unexpected is a "maybe", and jhead decides as before.
+// images saved from the web carry no Exif thumbnail. Starting jhead for each of them on every
+// "-m" run costs the device's slow core seconds for nothing. This reads what jhead reads (the
+// JPEG segments up to the image data, and the Exif segments among them) and says "none" only
+// for a JPEG in which jhead finds nothing for certain; anything else (a document, a file that
+// is no JPEG, anything unexpected) is a "maybe", and jhead decides.
 //
 // jhead takes a thumbnail from any Exif directory entry with tag 0x0201 (its offset) whose
 // value, counted from the TIFF header, lies inside the Exif segment. Rather than follow the
@@ -53,7 +53,8 @@ bool entry_points_inside(const unsigned char* e, std::size_t length, Order order
     static constexpr unsigned kFormatSize[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
     const std::uint32_t format = order.u16(e + 2);
     const std::uint32_t count = order.u32(e + 4);
-    if (format == 0 || format >= sizeof kFormatSize / sizeof kFormatSize[0]) return false; // jhead skips it
+    // jhead skips an entry of no known format or of more than 0x10000 values.
+    if (format == 0 || format >= sizeof kFormatSize / sizeof kFormatSize[0] || count > 0x10000) return false;
     if (count > 4 || count * kFormatSize[format] > 4) return true;
     const unsigned char* v = e + 8;
     std::int64_t value = 0;
@@ -104,7 +105,8 @@ Embedded embedded_thumbnail(ReadAt read_at, void* source)
     unsigned char head[4];
     const long start = read_at(source, 0, head, 2);
     if (start < 0) return Embedded::maybe;
-    if (start < 2 || head[0] != kMarker || head[1] != kStartOfImage) return Embedded::none; // not a JPEG
+    // Not a JPEG: whether the jhead in place makes something of it is its own affair.
+    if (start < 2 || head[0] != kMarker || head[1] != kStartOfImage) return Embedded::maybe;
     std::uint32_t at = 2;
     for (unsigned seen = 0; seen < kMaxSegments; ++seen) {
         const long got = read_at(source, at, head, sizeof head);
@@ -125,7 +127,8 @@ Embedded embedded_thumbnail(ReadAt read_at, void* source)
         const std::size_t body = length - 2;
         if (head[1] == kApp1) {
             if (read_at(source, at + 4, segment, body) != static_cast<long>(body)) return Embedded::maybe;
-            if (body >= 4 && std::memcmp(segment, "Exif", 4) == 0) {
+            // strncmp, not memcmp: the device tool has strncmp already (the four bytes hold no NUL).
+            if (body >= 4 && std::strncmp(reinterpret_cast<const char*>(segment), "Exif", 4) == 0) {
                 if (body < kExifHeader + 8) return Embedded::maybe;
                 if (exif_offers_thumbnail(segment + kExifHeader, body - kExifHeader)) return Embedded::maybe;
             }

@@ -8,10 +8,11 @@
 namespace tarnvel::thumbnail {
 
 enum class Embedded {
-    // jhead -st cannot extract anything from it: not a JPEG, no Exif segment before the image
+    // A JPEG that jhead -st cannot extract anything from: no Exif segment before the image
     // data, or no thumbnail offset in any Exif segment that lies inside it.
     none,
-    // It may hold one (or the file could not be read to the end of its headers): ask jhead.
+    // It may hold one, it is no JPEG, or it could not be read to the end of its headers: ask
+    // jhead.
     maybe,
 };
 

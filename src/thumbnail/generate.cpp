@@ -1,15 +1,18 @@
 // Thumbnails for the photos (and PDF documents) of the shared disk, kept in a hidden
 // ".thumbnail" folder beside them under the source's own name (a document's stem + ".JPG").
 // The image work is jhead's and convert's; the tool only decides what is missing and starts
-// them, without a shell, so that any name on the disk stays one argument. A program is
-// started only for a source that may hold an embedded thumbnail, only on paths that still
-// lead where the walk found them, and never for more than a minute.
+// them, without a shell, so that any name on the disk stays one argument. They never write
+// on the disk: they work on files in the device's own /var/tmp, and read the source as
+// "./NAME" from inside the folder the walk holds open, which no rename can move off the disk.
+// What they made is put in place by the tool itself (place.cpp). No program is started for a
+// JPEG that holds no embedded thumbnail, and none runs for more than a minute.
 #include "thumbnail/generate.h"
 
 #include "common/host.h"
 #include "common/text.h"
 #include "thumbnail/classify.h"
 #include "thumbnail/embedded.h"
+#include "thumbnail/place.h"
 #include "thumbnail/walk.h"
 
 #include <cerrno>
@@ -24,30 +27,12 @@ namespace {
 
 using thumbnail::Folder;
 using thumbnail::join;
-using thumbnail::paths_hold;
 using thumbnail::start;
 using thumbnail::Walk;
 
 // Where "-e" keeps the embedded thumbnail between extraction and sampling. Fixed: two "-e"
 // runs must not overlap.
 constexpr char kTmpJpg[] = "/var/tmp/tmp.jpg";
-
-// convert reads "%d", "%o", "%x" and "%[...]" in an output name as its own placeholders and
-// "%%" as one '%': every '%' of the path is doubled so the file gets the photo's own name.
-HeapBuf convert_output(const char* path)
-{
-    std::size_t size = std::strlen(path) + 1;
-    for (const char* p = path; *p != '\0'; ++p) size += *p == '%';
-    HeapBuf out(size);
-    if (!out) return out;
-    char* q = out.get();
-    for (const char* p = path; *p != '\0'; ++p) {
-        *q++ = *p;
-        if (*p == '%') *q++ = '%';
-    }
-    *q = '\0';
-    return out;
-}
 
 // Whether jhead may find an embedded thumbnail in the folder's file `name`. A file that no
 // longer opens as a regular file of the folder has none to give.
@@ -57,90 +42,94 @@ bool may_hold_thumbnail(const Folder& here, const char* name)
     return fd.valid() && thumbnail::embedded_thumbnail(fd.get()) == thumbnail::Embedded::maybe;
 }
 
-// What a program ended on its way left in the thumbnail folder would stay for good (a
-// thumbnail that exists is never made again): it goes.
-void drop_unfinished(const Folder& here, const char* name)
+// Whether `path` is a file with something in it.
+bool has_bytes(const char* path)
 {
-    ::unlinkat(here.thumbs.get(), name, 0);
+    struct stat st;
+    return ::stat(path, &st) == 0 && st.st_size > 0;
 }
+
+// The fixed path `logical` (or this run's own "/var/tmp/tarnvel.PID.jpg" when null) in `out`.
+bool tmp_path(const char* option, char (&out)[PATH_MAX], const char* logical)
+{
+    char own[32];
+    if (logical == nullptr) fit_format(own, "/var/tmp/tarnvel.%d.jpg", static_cast<int>(::getpid()));
+    if (host::fixed_path(out, logical != nullptr ? logical : own)) return true;
+    refuse("%s: the path of %s does not fit %zu bytes", option, logical != nullptr ? logical : own, sizeof out);
+    return false;
+}
+
+// Runs `walk` with its work file, which is removed at the end.
+int walk_with_work(char** argv, Walk walk)
+{
+    char work[PATH_MAX];
+    if (argv[2] == nullptr || !tmp_path(walk.option, work, nullptr)) return 0;
+    walk.work = work;
+    const int result = thumbnail::walk_tree(argv, walk);
+    ::unlink(work);
+    return result;
+}
+
+// The source is named relative to its folder, where the programs start; "./" keeps a name
+// beginning with '-' from being read as an option.
+HeapBuf relative(const char* name) { return join({"./", name}); }
 
 void photo_to_72(const Walk& walk, Folder& here, const char* name, int)
 {
-    const char* folder = here.path;
-    HeapBuf thumb_dir = join({folder, "/.thumbnail"});
-    HeapBuf source = join({folder, "/", name});
-    HeapBuf thumb = join({folder, "/.thumbnail/", name});
-    if (!thumb_dir || !source || !thumb) return;
-    HeapBuf output = convert_output(thumb.get());
-    if (!output || !thumbnail::kernel_takes(walk, thumb.get())) return;
     char tmp[PATH_MAX];
-    if (!host::fixed_path(tmp, kTmpJpg)) {
-        refuse("%s: the path of %s does not fit %zu bytes", walk.option, kTmpJpg, sizeof tmp);
-        return;
-    }
+    if (!tmp_path(walk.option, tmp, kTmpJpg)) return;
     // convert is told the format: it would otherwise pick a decoder from the bytes that
     // jhead extracted, which the photo's owner chose.
     HeapBuf input = join({"jpeg:", tmp});
-    if (!input || !thumbnail::open_thumbnails(walk, here, true)) return;
+    HeapBuf source = relative(name);
+    if (!input || !source || !thumbnail::open_thumbnails(walk, here)) return;
 
     if (::unlink(tmp) != 0 && errno != ENOENT) refuse("%s: cannot remove %s: %s", walk.option, tmp, errno_name(errno));
     if (!may_hold_thumbnail(here, name)) return;
-    if (!paths_hold(walk, here, thumb_dir.get(), source.get(), tmp, false) ||
-        !start(walk, true, "jhead", "-st", tmp, source.get()))
-        return;
-    struct stat st;
+    start(walk, here, name, true, "jhead", "-st", tmp, source.get());
     // No temporary file: the photo has no embedded thumbnail.
-    if (::stat(tmp, &st) != 0 || thumbnail::thumbnail_present(here, name)) return;
-    if (!paths_hold(walk, here, thumb_dir.get(), source.get(), thumb.get(), false) ||
-        !start(walk, true, "jhead", "-st", tmp, source.get()) ||
-        !paths_hold(walk, here, thumb_dir.get(), source.get(), thumb.get(), false))
-        return;
-    if (!start(walk, false, "convert", input.get(), "-sample", "72x72!", output.get())) drop_unfinished(here, name);
+    if (!has_bytes(tmp) || thumbnail::thumbnail_present(here, name)) return;
+    const char* out = walk.work;
+    if (start(walk, here, name, true, "jhead", "-st", tmp, source.get()) && thumbnail::make_work_file(walk) &&
+        start(walk, here, name, false, "convert", input.get(), "-sample", "72x72!", out))
+        thumbnail::place_thumbnail(walk, here, name, out);
 }
 
 void source_to_thumbnail(const Walk& walk, Folder& here, const char* name, int code)
 {
-    const char* folder = here.path;
     HeapBuf stem = thumbnail::stem_of(name);
-    HeapBuf thumb_dir = join({folder, "/.thumbnail"});
-    HeapBuf source = join({folder, "/", name});
-    if (!stem || !thumb_dir || !source) return;
-    HeapBuf thumb_name = code == NAME_PDF ? join({stem.get(), ".JPG"}) : join({name});
-    if (!thumb_name) return;
-    HeapBuf thumb = join({thumb_dir.get(), "/", thumb_name.get()});
-    if (!thumb || !thumbnail::kernel_takes(walk, thumb.get())) return;
+    if (!stem) return;
+    HeapBuf thumb = code == NAME_PDF ? join({stem.get(), ".JPG"}) : join({name});
+    HeapBuf source = relative(name);
+    if (!thumb || !source) return;
 
-    if (!thumbnail::open_thumbnails(walk, here, true) || thumbnail::thumbnail_present(here, thumb_name.get())) return;
-    // jhead puts its input file's name in place of "&i" in the names given to -st and -te,
-    // so such a path would make it write or read some other file.
-    if (std::strstr(thumb.get(), "&i") != nullptr || std::strstr(source.get(), "&i") != nullptr) {
-        refuse("%s: jhead cannot take \"&i\" in a file name: %s", walk.option, source.get());
+    if (!thumbnail::open_thumbnails(walk, here) || thumbnail::thumbnail_present(here, thumb.get())) return;
+    // jhead puts its input file's name in place of "&i" in the name given to -te, so such a
+    // name would make it read some other file.
+    if (std::strstr(name, "&i") != nullptr) {
+        refuse("%s: jhead cannot take \"&i\" in a file name: %s/%s", walk.option, here.path, name);
         return;
     }
     if (!may_hold_thumbnail(here, name)) return;
-    const char* t = thumb.get();
     const char* s = source.get();
-    if (!paths_hold(walk, here, thumb_dir.get(), s, t, false)) return;
-    const bool extracted = start(walk, true, "jhead", "-st", t, s);
-    // jhead found no thumbnail after all: there is nothing to give a header.
-    if (extracted && !thumbnail::thumbnail_present(here, thumb_name.get())) return;
-    const bool done = extracted && paths_hold(walk, here, thumb_dir.get(), s, t, true) &&
-                      start(walk, true, "jhead", "-te", s, t) && paths_hold(walk, here, thumb_dir.get(), s, t, true) &&
-                      start(walk, true, "jhead", "-dt", t);
-    if (!done) drop_unfinished(here, thumb_name.get());
+    const char* w = walk.work;
+    // -te and -dt only for what -st made.
+    if (thumbnail::make_work_file(walk) && start(walk, here, name, true, "jhead", "-st", w, s) && has_bytes(w) &&
+        start(walk, here, name, true, "jhead", "-te", s, w) && start(walk, here, name, true, "jhead", "-dt", w))
+        thumbnail::place_thumbnail(walk, here, thumb.get(), w);
 }
 
 } // namespace
 
 int scan_photo(char** argv)
 {
-    return thumbnail::walk_tree(argv, Walk{"-e", find_name, false, 0, photo_to_72});
+    return walk_with_work(argv, Walk{"-e", find_name, false, 0, photo_to_72, nullptr});
 }
 
 int scan_photo_to_thumbnail(char** argv, int with_pdf)
 {
-    return thumbnail::walk_tree(argv, Walk{"-m", with_pdf != 0 ? find_name_new : find_name, false, with_pdf,
-                                           source_to_thumbnail});
+    return walk_with_work(argv, Walk{"-m", with_pdf != 0 ? find_name_new : find_name, false, with_pdf,
+                                     source_to_thumbnail, nullptr});
 }
 
 } // namespace tarnvel

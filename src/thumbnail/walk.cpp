@@ -5,23 +5,36 @@
 // entered, wherever it points, and a folder swapped for a link while the walk runs cannot
 // take it off the disk. Which entries are entered is decided by name (chk_name) and type; a
 // folder reached again (a bind mount of one of its ancestors) is not entered again.
+//
+// A stranger also chooses the depth. Each level costs its descriptor, a small buffer for the
+// folder's entries and a few words on the stack; the path lives once, in one buffer that each
+// level lengthens and cuts back, and the walk goes no deeper than that buffer holds.
 #include "thumbnail/walk.h"
 
+#include "common/entries.h"
 #include "common/text.h"
 #include "thumbnail/classify.h"
+#include "thumbnail/place.h"
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarnvel::thumbnail {
 namespace {
 
 constexpr char kThumbs[] = ".thumbnail";
-constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW;
+
+// The walk's one path: each level appends "/NAME" and cuts it off again on its way back.
+struct Path {
+    char text[PATH_MAX];
+    std::size_t length;
+};
 
 // The folders on the current walk path, innermost first; each one lives in its own call.
 struct Visit {
@@ -30,58 +43,72 @@ struct Visit {
     const Visit* up;
 };
 
-// Walks the folder that `fd` holds open (and takes over), reached by `path`.
-int walk_folder(int fd, const char* path, const Folder* parent, const Visit* up, const Walk& walk)
+// The entry's type; one the file system does not report is looked up without following a
+// link (DT_UNKNOWN when even that fails).
+unsigned char type_of(int folder, const dirent64& entry)
 {
-    UniqueDir dir(::fdopendir(fd));
-    if (!dir) {
-        ::close(fd);
-        return 0;
+    if (entry.d_type != DT_UNKNOWN) return entry.d_type;
+    struct stat st;
+    if (::fstatat(folder, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return DT_UNKNOWN;
+    if (S_ISREG(st.st_mode)) return DT_REG;
+    return S_ISDIR(st.st_mode) ? DT_DIR : DT_LNK;
+}
+
+int walk_folder(int fd, Path& path, const Folder* parent, const Visit* up, const Walk& walk);
+
+// Walks the sub-folder `name` of `current`, whose path is in `path`.
+void descend(Folder& current, const char* name, Path& path, const Visit& here, const Walk& walk)
+{
+    const std::size_t length = path.length;
+    const std::size_t added = 1 + std::strlen(name);
+    if (length + added >= sizeof path.text) {
+        if (!walk.cleanup) refuse("%s: path too long, not walked: %s/%s", walk.option, path.text, name);
+        return;
     }
+    const int sub = ::openat(current.fd, name, kFolderFlags);
+    if (sub < 0) {
+        if (!walk.cleanup && (errno == EMFILE || errno == ENFILE))
+            refuse("%s: out of descriptors, not walked: %s/%s", walk.option, path.text, name);
+        return;
+    }
+    // Only the cleanup enters a thumbnail folder: a temporary file that a pulled card kept goes.
+    if (walk.cleanup && std::strcmp(name, kThumbs) == 0) drop_leftover(sub);
+    // The thumbnail folder is opened again when a later source asks for it.
+    current.thumbs.reset();
+    if (current.thumbs_state == Folder::Thumbs::open) current.thumbs_state = Folder::Thumbs::unknown;
+    path.text[length] = '/';
+    std::memcpy(path.text + length + 1, name, added);
+    path.length = length + added;
+    walk_folder(sub, path, &current, &here, walk);
+    path.length = length;
+    path.text[length] = '\0';
+}
+
+// Walks the folder that `fd` holds open (and takes over), whose path is in `path`.
+int walk_folder(int fd, Path& path, const Folder* parent, const Visit* up, const Walk& walk)
+{
+    UniqueFd owned(fd);
     struct stat st;
     if (::fstat(fd, &st) != 0) return 0;
     for (const Visit* v = up; v != nullptr; v = v->up) {
         if (v->dev == st.st_dev && v->ino == st.st_ino) return 0;
     }
     const Visit here{st.st_dev, st.st_ino, up};
-    Folder current{path, fd, parent, Folder::Thumbs::unknown, UniqueFd(), 0, 0};
-
-    while (const dirent* entry = ::readdir(dir.get())) {
+    Folder current{path.text, fd, parent, Folder::Thumbs::unknown, UniqueFd()};
+    FolderEntries entries(fd);
+    while (const dirent64* entry = entries.next()) {
         const char* name = entry->d_name;
         const int code = chk_name(name, skip_name, walk.extensions);
-        if (entry->d_type == DT_REG) {
+        // Hidden and skipped names are neither sources nor entered, whatever their type.
+        if (code == NAME_SKIP) continue;
+        const unsigned char type = type_of(fd, *entry);
+        if (type == DT_REG) {
             if (code >= NAME_PHOTO) walk.source(walk, current, name, code);
-            continue;
+        } else if (type == DT_DIR && (code != NAME_THUMB_DIR || walk.cleanup)) {
+            descend(current, name, path, here, walk);
         }
-        // Only a folder, or an entry whose type the file system does not tell, may be entered.
-        if (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN) continue;
-        if (code == NAME_SKIP || (code == NAME_THUMB_DIR && !walk.enter_thumbnail_folders)) continue;
-        const int sub_fd = ::openat(fd, name, kFolderFlags | O_NOFOLLOW);
-        if (sub_fd < 0) continue;
-        HeapBuf sub = join({path, "/", name});
-        if (!sub) {
-            ::close(sub_fd);
-            continue;
-        }
-        walk_folder(sub_fd, sub.get(), &current, &here, walk);
     }
-    return ::closedir(dir.release());
-}
-
-int walk_top(const char* folder, const Walk& walk)
-{
-    // The folder named by the caller is taken as it is, links included; below it, none.
-    const int fd = ::open(folder, kFolderFlags);
-    if (fd < 0) {
-        if (errno == ENAMETOOLONG) refuse("%s: path too long for the kernel: %s", walk.option, folder);
-        return 0;
-    }
-    return walk_folder(fd, folder, nullptr, nullptr, walk);
-}
-
-bool same_folder(const struct stat& st, const Folder& folder)
-{
-    return S_ISDIR(st.st_mode) && st.st_dev == folder.thumbs_dev && st.st_ino == folder.thumbs_ino;
+    return ::close(owned.release());
 }
 
 } // namespace
@@ -90,35 +117,40 @@ int walk_tree(char** argv, const Walk& walk)
 {
     const char* folder = argv[2];
     if (folder == nullptr) return 0;
-    // A relative folder is named to the programs as "./FOLDER": no path built on it can then
-    // be read as an option (a leading '-') or, by convert, as a format prefix or a pipe.
-    if (folder[0] != '\0' && folder[0] != '/' && folder[0] != '.') {
-        HeapBuf anchored = join({"./", folder});
-        return anchored ? walk_top(anchored.get(), walk) : 0;
+    Path path;
+    if (!fit_copy(path.text, folder)) {
+        refuse("%s: path too long, not walked: %s", walk.option, folder);
+        return 0;
     }
-    return walk_top(folder, walk);
+    path.length = std::strlen(path.text);
+    // The folder named by the caller is taken as it is, links included; below it, none.
+    const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return fd < 0 ? 0 : walk_folder(fd, path, nullptr, nullptr, walk);
 }
 
-bool open_thumbnails(const Walk& walk, Folder& folder, bool make)
+bool open_thumbnails(const Walk& walk, Folder& folder)
 {
     if (folder.thumbs_state != Folder::Thumbs::unknown) return folder.thumbs_state == Folder::Thumbs::open;
-    struct stat st;
-    if (::fstatat(folder.fd, kThumbs, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        if (errno != ENOENT || !make) return false;
+    int fd = ::openat(folder.fd, kThumbs, kFolderFlags);
+    if (fd < 0 && errno == ENOENT) {
         if (::mkdirat(folder.fd, kThumbs, 0777) != 0 && errno != EEXIST) {
             refuse("%s: cannot make %s/%s: %s", walk.option, folder.path, kThumbs, errno_name(errno));
             folder.thumbs_state = Folder::Thumbs::refused;
             return false;
         }
+        fd = ::openat(folder.fd, kThumbs, kFolderFlags);
     }
-    folder.thumbs = UniqueFd(::openat(folder.fd, kThumbs, kFolderFlags | O_NOFOLLOW));
-    if (!folder.thumbs.valid() || ::fstat(folder.thumbs.get(), &st) != 0) {
-        refuse("%s: %s/%s is not a folder, left alone", walk.option, folder.path, kThumbs);
+    if (fd < 0) {
+        // O_NOFOLLOW meets a link as ELOOP, O_DIRECTORY anything else as ENOTDIR.
+        if (errno == ELOOP || errno == ENOTDIR) {
+            refuse("%s: %s/%s is not a folder, left alone", walk.option, folder.path, kThumbs);
+        } else {
+            refuse("%s: cannot open %s/%s: %s", walk.option, folder.path, kThumbs, errno_name(errno));
+        }
         folder.thumbs_state = Folder::Thumbs::refused;
         return false;
     }
-    folder.thumbs_dev = st.st_dev;
-    folder.thumbs_ino = st.st_ino;
+    folder.thumbs = UniqueFd(fd);
     folder.thumbs_state = Folder::Thumbs::open;
     return true;
 }
@@ -127,29 +159,24 @@ bool thumbnail_present(const Folder& folder, const char* name)
 {
     struct stat st;
     // Anything but a certain absence counts: nothing is ever written over it.
-    return ::fstatat(folder.thumbs.get(), name, &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+    if (::fstatat(folder.thumbs.get(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno != ENOENT;
+    return !S_ISREG(st.st_mode) || st.st_size != 0;
 }
 
-bool paths_hold(const Walk& walk, const Folder& folder, const char* thumbs_path, const char* source,
-                const char* target, bool target_made)
+bool make_work_file(const Walk& walk)
 {
-    struct stat st;
-    bool hold = ::stat(thumbs_path, &st) == 0 && same_folder(st, folder);
-    hold = hold && ::lstat(source, &st) == 0 && S_ISREG(st.st_mode);
-    if (hold) {
-        const bool there = ::lstat(target, &st) == 0;
-        hold = target_made ? there && S_ISREG(st.st_mode) : !there && errno == ENOENT;
+    if (::unlink(walk.work) != 0 && errno != ENOENT) {
+        refuse("%s: cannot remove %s: %s", walk.option, walk.work, errno_name(errno));
+        return false;
     }
-    if (!hold) refuse("%s: the disk changed under %s, left alone", walk.option, source);
-    return hold;
+    UniqueFd fd(::open(walk.work, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid()) refuse("%s: cannot make %s: %s", walk.option, walk.work, errno_name(errno));
+    return fd.valid();
 }
 
-bool report_ended(const Walk& walk, const char* const argv[])
+void report_ended(const Walk& walk, const Folder& folder, const char* const argv[], const char* name)
 {
-    const char* const* last = argv;
-    while (last[1] != nullptr) ++last;
-    refuse("%s: %s ended after %u s on %s", walk.option, argv[0], kProgramLimit, *last);
-    return false;
+    refuse("%s: %s ended after %u s on %s/%s", walk.option, argv[0], kProgramLimit, folder.path, name);
 }
 
 HeapBuf join(std::initializer_list<const char*> parts)
@@ -175,14 +202,6 @@ HeapBuf stem_of(const char* name)
     char* dot = std::strrchr(stem.get(), '.');
     if (dot != nullptr) *dot = '\0';
     return stem;
-}
-
-bool kernel_takes(const Walk& walk, const char* path)
-{
-    // PATH_MAX counts the terminating NUL.
-    if (std::strlen(path) < PATH_MAX) return true;
-    refuse("%s: path too long for the kernel: %s", walk.option, path);
-    return false;
 }
 
 } // namespace tarnvel::thumbnail

@@ -73,7 +73,7 @@ if command -v strace >/dev/null; then
     printf '%%PDF-1.4\n' >"$U/x/y/doc.pdf"
     private_cache "$TARNVEL" -m "$U" >/dev/null 2>&1
     private_cache strace -f -qq -e trace=execve -o "$T/trace" "$TARNVEL" -m "$U" >/dev/null 2>&1
-    check "-m on an unchanged tree starts nothing" "" "$(started "$T/trace")"
+    check "-m on an unchanged tree starts one jhead per document, nothing else" "$(command -v jhead)" "$(started "$T/trace")"
 fi
 
 # --- names that must stay names ----------------------------------------------------------
@@ -138,6 +138,9 @@ hostile "thumbnail folder is a link" 'cp ../p.jpg disk/q.jpg; ln -s "$PWD/outsid
     "tarnvel: -m: $T/hostile-thumbnail folder is a link/disk/.thumbnail is not a folder, left alone"
 hostile "link to an outside folder" 'ln -s "$PWD/outside" disk/out' ""
 hostile "links fanning out" 'for i in $(seq 0 24); do mkdir -p disk/d$i; ln -s ../d$((i + 1)) disk/d$i/l1; ln -s ../d$((i + 1)) disk/d$i/l2; done' ""
+hostile "control bytes in a folder name" \
+    'd=$(printf "disk/x\ntarnvel: forged\033[1m"); mkdir -p "$d"; cp ../p.jpg "$d/"; touch "$d/.thumbnail"' \
+    "tarnvel: -m: $T/hostile-control bytes in a folder name/disk/x\\ntarnvel: forged\\x1b[1m/.thumbnail is not a folder, left alone"
 check "-m: a dangling thumbnail link stays as it was" "$T/hostile-dangling thumbnail link/outside/planted.sh" \
     "$(readlink "$T/hostile-dangling thumbnail link/disk/.thumbnail/a.jpg")"
 
@@ -170,7 +173,102 @@ if [ "$(id -u)" -eq 0 ] && unshare --mount --net true 2>/dev/null; then
     printf 'P3\n1 1\n255\n255 0 0\n' >"$T/red.ppm"
     jhead -rt "$T/red.ppm" "$P/x.jpg" >/dev/null
     in_device "\"\$TARNVEL\" -e '$P' >/dev/null 2>&1"
-    check "-e: a thumbnail that is no JPEG gives no sample" "" "$(size_of "$P/.thumbnail/x.jpg")"
+    check "-e: a thumbnail that is no JPEG gives no sample, not even an empty file" "./.thumbnail" "$(cd "$P" && find . -path './.thumbnail*')"
+
+    # Renames racing both walks: the photo folder and its thumbnail folder swapped, as fast as
+    # the kernel lets a stranger, with links to a folder off the disk (which holds a photo).
+    R=$T/race
+    mkdir -p "$R/disk/photos" "$R/outside"
+    for i in $(seq 200); do cp "$T/p.jpg" "$R/disk/photos/p$i.jpg"; done
+    cp "$T/p.jpg" "$R/outside/q.jpg"
+    before=$(snapshot "$R/outside")
+    python3 - "$R/disk" <<'SWAPPER' &
+import os, sys
+os.chdir(sys.argv[1])
+os.symlink("../outside", "lp")
+os.symlink("../../outside", "photos/lt")
+while True:
+    for real, link, held in (("photos/.thumbnail", "photos/lt", "photos/.held"), ("photos", "lp", ".held")):
+        for a, b in ((real, held), (link, real), (real, link), (held, real)):
+            try:
+                os.rename(a, b)
+            except OSError:
+                pass
+SWAPPER
+    swapper=$!
+    for option in -m -e -m -e; do
+        in_device "find '$R/disk' -path '*/.thumbnail/*' -delete 2>/dev/null; \"\$TARNVEL\" $option '$R/disk' >/dev/null 2>&1"
+    done
+    kill "$swapper"
+    wait "$swapper" 2>/dev/null
+    check "renames racing -m and -e: nothing off the disk is touched" "$before" "$(snapshot "$R/outside")"
+
+    # Cards that fill up or fail while -m writes: a thumbnail on the card is whole (byte for
+    # byte what jhead makes of the photo by hand) or absent, and the next run makes the rest.
+    # card NAME IMAGE: an ext2 card (no entry types in its folders: ext2 without the filetype
+    # feature) in IMAGE on a loop device, mounted on $T/NAME. Its blocks are the size of a page:
+    # the loop device takes a write to its file that is cut short for done, and a block that
+    # fills a page of its own is written whole or not at all.
+    card() {
+        truncate -s 8M "$2" && mkfs.ext2 -q -F -b 4096 -N 128 -m 0 -O ^filetype "$2" || return 1
+        local dev
+        dev=$(losetup -f --show "$2") || return 1
+        cleanups+=("losetup -d $dev")
+        mkdir -p "$T/$1" && mount "$dev" "$T/$1" && cleanups+=("umount -l '$T/$1'")
+    }
+    # whole CARD: "MADE ALL-WHOLE LEFTOVERS" for the thumbnails of CARD/photos.
+    whole() {
+        local n=0 bad=0 f
+        for f in "$1"/photos/.thumbnail/*; do
+            [ -e "$f" ] || continue
+            n=$((n + 1))
+            cmp -s "$f" "$T/ref.jpg" || bad=$((bad + 1))
+        done
+        echo "$n $([ "$bad" -eq 0 ] && echo whole || echo "$bad broken") $(find "$1" -name '.tarnvel.part' | wc -l)"
+    }
+    (cd "$T" && cp p.jpg ref-src.jpg && jhead -st ref.jpg ref-src.jpg && jhead -te ref-src.jpg ref.jpg && jhead -dt ref.jpg) >/dev/null
+    if [ -e /dev/loop-control ] && card full "$T/full.img"; then
+        mkdir -p "$T/full/a/b" "$T/full/photos"
+        cp "$T/p.jpg" "$T/full/a/b/p.jpg"
+        private_cache "$TARNVEL" -m "$T/full/a" 2>/dev/null
+        check "-m on a file system that reports no entry types" whole "$(cmp -s "$T/ref.jpg" "$T/full/a/b/.thumbnail/p.jpg" && echo whole)"
+        for i in $(seq 40); do cp "$T/p.jpg" "$T/full/photos/p$i.jpg"; done
+        # Filled to its last blocks, then room made for the thumbnail folder and a few thumbnails.
+        dd if=/dev/zero of="$T/full/filler" bs=1k 2>/dev/null
+        truncate -s -20K "$T/full/filler"
+        sync
+        err=$(private_cache "$TARNVEL" -m "$T/full" 2>&1 >/dev/null | sed 's/.*: //' | sort -u)
+        made=$(whole "$T/full")
+        check "full card: -m says why" "ENOSPC" "$err"
+        check "full card: some thumbnails whole, none broken, no temporary file" "whole 0" "${made#* }"
+        rm "$T/full/filler"
+        private_cache "$TARNVEL" -m "$T/full" 2>/dev/null
+        check "full card, room made: the next -m makes the rest" "40 whole 0" "$(whole "$T/full")"
+
+        # A card whose device fails mid-run: its image lies on a small file system that fills up
+        # as the card's writes reach it.
+        mkdir -p "$T/small"
+        mount -t tmpfs -o size=1M tmpfs "$T/small" && cleanups+=("umount -l '$T/small'")
+        card failing "$T/small/card.img"
+        mkdir -p "$T/failing/photos"
+        for i in $(seq 40); do cp "$T/p.jpg" "$T/failing/photos/p$i.jpg"; done
+        sync
+        dd if=/dev/zero of="$T/small/filler" bs=1k 2>/dev/null
+        truncate -s -12K "$T/small/filler"
+        err=$(private_cache "$TARNVEL" -m "$T/failing" 2>&1 >/dev/null | grep -c 'cannot write')
+        check "failing card: -m says so" yes "$([ "$err" -gt 0 ] && echo yes)"
+        # What the card really holds: the file system checked and mounted afresh.
+        rm "$T/small/filler"
+        dev=$(losetup -j "$T/small/card.img" | cut -d: -f1)
+        umount "$T/failing" && e2fsck -fy "$dev" >/dev/null 2>&1
+        mount "$dev" "$T/failing"
+        made=$(whole "$T/failing")
+        check "failing card: what it kept is whole" "whole" "$(echo "$made" | cut -d' ' -f2)"
+        private_cache "$TARNVEL" -m "$T/failing" 2>/dev/null
+        check "failing card, back: the next -m makes the rest, no temporary file stays" "40 whole 0" "$(whole "$T/failing")"
+    else
+        echo "# cards skipped: no loop devices"
+    fi
 else
     echo "# -e skipped: needs root and mount namespaces for /var/tmp/tmp.jpg"
 fi

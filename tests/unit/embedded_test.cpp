@@ -36,13 +36,15 @@ TEST(Embedded, AnswerAgreesWithJhead)
         {"no thumbnail", plain, Embedded::none, false},
         {"no thumbnail, Intel order", jpeg_file({.big_endian = false, .thumbnail = false}), Embedded::none, false},
         {"thumbnail offset past the end", jpeg_file({.offset_shift = 1000}), Embedded::none, false},
+        {"thumbnail offset of too many values", jpeg_file({.offset_count = 0x10001}), Embedded::none, false},
         {"cut inside the Exif segment", camera.substr(0, 40), Embedded::maybe, false},
         {"cut after the Exif segment", camera.substr(0, exif_end), Embedded::maybe, false},
         {"no thumbnail, cut after the Exif segment", plain.substr(0, plain.find("\xFF\xDA")), Embedded::none, false},
         {"stray byte between segments", camera.substr(0, exif_end) + "x" + camera.substr(exif_end), Embedded::maybe, true},
-        {"a PDF", "%PDF-1.4\n1 0 obj\n", Embedded::none, false},
-        {"a PNG named .jpg", "\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR", Embedded::none, false},
-        {"empty", "", Embedded::none, false},
+        // No JPEG: the jhead in place decides.
+        {"a PDF", "%PDF-1.4\n1 0 obj\n", Embedded::maybe, false},
+        {"a PNG named .jpg", "\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR", Embedded::maybe, false},
+        {"empty", "", Embedded::maybe, false},
     };
     const bool have_jhead = std::system("jhead -V >/dev/null 2>&1") == 0;
     const fs::path dir = fs::temp_directory_path() / ("tarnvel-embedded-" + std::to_string(::getpid()));

@@ -1,5 +1,7 @@
 #include "fake_host.h"
 
+#include "common/run.h"
+
 #include <gtest/gtest.h>
 
 
@@ -7,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <malloc.h>
@@ -41,7 +44,7 @@ std::string fd_path(int fd)
     return n < 0 ? std::string("?") : std::string(target, static_cast<std::size_t>(n));
 }
 
-int fake_run(const char* const argv[], bool quiet, unsigned)
+int fake_run(const char* const argv[], bool quiet, unsigned, int folder)
 {
     std::vector<std::string> words;
     std::string line = "run:";
@@ -51,8 +54,16 @@ int fake_run(const char* const argv[], bool quiet, unsigned)
         line += *a;
     }
     if (quiet) line += " >/dev/null";
+    if (folder != kOwnFolder) line += " (in " + fd_path(folder) + ")";
     active->commands.push_back(line);
-    return active->on_run ? active->on_run(words) : 0;
+    if (!active->on_run) return 0;
+    // The program acts in its folder, as the real one would.
+    const int own = ::open(".", O_RDONLY | O_DIRECTORY);
+    if (folder != kOwnFolder && ::fchdir(folder) != 0) return -1;
+    const int status = active->on_run(words);
+    if (::fchdir(own) != 0) ADD_FAILURE() << "cannot return to the test's folder";
+    ::close(own);
+    return status;
 }
 
 int fake_shell(const char* text)

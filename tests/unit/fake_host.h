@@ -30,7 +30,8 @@ public:
     bool exists(const std::string& logical) const;
 
     // What ran, in order: "sh: TEXT" for shell texts, "run: A B C" for programs, with
-    // " >/dev/null" appended when their stdout was discarded.
+    // " >/dev/null" appended when their stdout was discarded and " (in FOLDER)" when they
+    // were started in a folder of their own (on_run is then called in that folder).
     std::vector<std::string> commands;
     std::vector<unsigned> sleeps;
     // ioctls as "REQUEST PATH" with the request in hex and the path under the test's root.

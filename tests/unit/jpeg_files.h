@@ -14,6 +14,8 @@ struct Jpeg {
     bool thumbnail = true;
     // Added to the thumbnail's true offset (to point it past the Exif segment).
     std::uint32_t offset_shift = 0;
+    // The number of values the thumbnail-offset entry claims.
+    std::uint32_t offset_count = 1;
 };
 
 inline std::string jpeg_file(const Jpeg& j)
@@ -24,14 +26,14 @@ inline std::string jpeg_file(const Jpeg& j)
     auto u32 = [&](std::uint32_t v) {
         return j.big_endian ? u16(v >> 16) + u16(v & 0xFFFF) : u16(v & 0xFFFF) + u16(v >> 16);
     };
-    auto entry = [&](std::uint32_t tag, std::uint32_t format, std::uint32_t value) {
-        return u16(tag) + u16(format) + u32(1) + (format == 3 ? u16(value) + u16(0) : u32(value));
+    auto entry = [&](std::uint32_t tag, std::uint32_t format, std::uint32_t value, std::uint32_t count = 1) {
+        return u16(tag) + u16(format) + u32(count) + (format == 3 ? u16(value) + u16(0) : u32(value));
     };
     const std::string thumb = "\xFF\xD8 a thumbnail \xFF\xD9";
     std::string tiff = (j.big_endian ? "MM" : "II") + u16(42) + u32(8);
     tiff += u16(1) + entry(0x0112, 3, 1) + u32(j.thumbnail ? 26 : 0); // orientation; link to the second
     if (j.thumbnail) {
-        tiff += u16(2) + entry(0x0201, 4, 56 + j.offset_shift) + entry(0x0202, 4, std::uint32_t(thumb.size())) + u32(0);
+        tiff += u16(2) + entry(0x0201, 4, 56 + j.offset_shift, j.offset_count) + entry(0x0202, 4, std::uint32_t(thumb.size())) + u32(0);
         tiff += thumb;
     }
     auto segment = [](char marker, const std::string& body) {

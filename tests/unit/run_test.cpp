@@ -3,29 +3,46 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
 
 using namespace tarnvel;
 
-// A program that outruns its bound is killed when the bound is up; the others are waited for.
+// A program that outruns its bound is killed when the bound is up; the others are waited for,
+// in the folder they were given.
 TEST(Run, ProgramsAreEndedAtTheirBound)
 {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tarnvel-run-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "marker") << "x";
+    const int folder = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    const int file = ::open((dir / "marker").c_str(), O_RDONLY);
     struct Case {
         const char* const argv[4];
         unsigned limit;
         int want;
+        int folder = kOwnFolder;
     };
     const Case cases[] = {
         {{"sleep", "30", nullptr}, 1, kRunTimedOut},
         {{"sh", "-c", "exit 3", nullptr}, 5, 3 << 8},
         {{"sh", "-c", "exit 4", nullptr}, 0, 4 << 8},
         {{"tarnvel-no-such-program", nullptr}, 1, -1},
+        {{"test", "-e", "./marker", nullptr}, 5, 0, folder},
+        {{"test", "-e", "./marker", nullptr}, 5, 1 << 8},
+        {{"true", nullptr}, 5, -1, file},
     };
     for (const Case& c : cases) {
         const auto start = std::chrono::steady_clock::now();
-        const int status = run_program(c.argv, true, c.limit);
+        const int status = run_program(c.argv, true, c.limit, c.folder);
         const auto took = std::chrono::steady_clock::now() - start;
         // A missing program shows as a failed start, not as the child's exit status 127.
         EXPECT_EQ(status, c.want) << c.argv[0];
         EXPECT_LT(took, std::chrono::seconds(c.limit + 2)) << c.argv[0];
     }
+    ::close(folder);
+    ::close(file);
+    std::filesystem::remove_all(dir);
 }

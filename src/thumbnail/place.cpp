@@ -1,0 +1,68 @@
+// A thumbnail reaches the disk only through here. jhead and convert made it in the device's
+// own /var/tmp; it is copied into the thumbnail folder that the walk holds open, under a
+// temporary name that no source can have (a hidden one), flushed to the card, and only then
+// renamed onto its own name. A card that fills up, fails or is pulled on the way leaves no
+// thumbnail cut short, which every later run would take for made: at worst the temporary
+// file, which the next run removes.
+#include "thumbnail/place.h"
+
+#include "common/owners.h"
+#include "common/text.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarnvel::thumbnail {
+namespace {
+
+constexpr char kPart[] = ".tarnvel.part";
+
+// Thumbnails are a few kilobytes: a few rounds of this.
+char chunk[4096];
+
+// Copies all of `from` to `to`: true when every byte of its `size` was read and written.
+bool copy_all(int from, int to, off_t size)
+{
+    off_t copied = 0;
+    for (;;) {
+        const ssize_t got = ::read(from, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got == 0 && copied != size) errno = EIO; // the work file changed under the copy
+        if (got <= 0) return got == 0 && copied == size;
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::write(to, chunk + done, static_cast<std::size_t>(got - done));
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) return false;
+            done += put;
+        }
+        copied += got;
+    }
+}
+
+} // namespace
+
+void drop_leftover(int thumbs) { ::unlinkat(thumbs, kPart, 0); }
+
+bool place_thumbnail(const Walk& walk, const Folder& folder, const char* name, const char* work)
+{
+    UniqueFd in(::open(work, O_RDONLY | O_CLOEXEC));
+    struct stat st;
+    if (!in.valid() || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return false;
+    const int thumbs = folder.thumbs.get();
+    drop_leftover(thumbs);
+    errno = 0;
+    UniqueFd out(::openat(thumbs, kPart, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    bool whole = out.valid() && copy_all(in.get(), out.get(), st.st_size) && ::fsync(out.get()) == 0;
+    // A write-back that failed late shows at the close.
+    if (out.valid()) whole = ::close(out.release()) == 0 && whole;
+    if (whole && ::renameat(thumbs, kPart, thumbs, name) == 0) return true;
+    // errno 0: a write that wrote nothing, which only a full card does.
+    const int err = errno != 0 ? errno : ENOSPC;
+    drop_leftover(thumbs);
+    refuse("%s: cannot write %s/.thumbnail/%s: %s", walk.option, folder.path, name, errno_name(err));
+    return false;
+}
+
+} // namespace tarnvel::thumbnail

@@ -1,0 +1,17 @@
+// Putting a finished thumbnail on the disk, whole or not at all.
+#pragma once
+
+#include "thumbnail/walk.h"
+
+namespace tarnvel::thumbnail {
+
+// Copies the finished thumbnail `work` (a file of the device's own) into the folder's open
+// thumbnail folder as `name`. True when it stands there whole; false when `work` is missing
+// or empty (nothing was made), or, with one stderr line, when it could not be written.
+bool place_thumbnail(const Walk& walk, const Folder& folder, const char* name, const char* work);
+
+// Removes from the open thumbnail folder `thumbs` the temporary file that a thumbnail passes
+// through, which a card pulled at the wrong moment keeps.
+void drop_leftover(int thumbs);
+
+} // namespace tarnvel::thumbnail
