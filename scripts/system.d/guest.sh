@@ -8,6 +8,7 @@
 # configuration areas at 0x6000 to 0x10000), /dev/mtdblock1 and /dev/mtdblock2 (the backup).
 MTDPARTS='mtdparts="mtdram test device:4M(boot),64k(kernel),64k(backup)"'
 GUEST_NO=0
+GUEST_DRIVES=0
 QEMU_PID=
 CONSOLE_PID=
 
@@ -82,6 +83,14 @@ card_insert() { monitor "change card $1 raw"; }
 
 # reader_out: the card reader is pulled, with its card.
 reader_out() { monitor "device_del cardreader"; }
+
+# reader_back IMAGE: the card reader is plugged in again with the card IMAGE in it. The drive of
+# the reader that was pulled went with it: it gets a new one.
+reader_back() {
+    GUEST_DRIVES=$((GUEST_DRIVES + 1))
+    monitor "drive_add 0 if=none,id=card$GUEST_DRIVES,file=$1,format=raw" &&
+        monitor "device_add usb-storage,id=cardreader,drive=card$GUEST_DRIVES,removable=on"
+}
 
 # guest_stop: the emulator quits (it is killed if it does not within 10 s), and the console's
 # reader ends with it.
