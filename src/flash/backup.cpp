@@ -3,7 +3,8 @@
 // Each save or restore is one read of the whole area and one write of exactly the bytes read;
 // the kernel's block view of the flash erases and programs. The mtdblock driver takes a write
 // into its cache and programs the flash later, so a write is only done once fsync and close
-// have said so; and a target too short for the area gets none of it.
+// have said so; a target too short for the area gets none of it; and a blank backup area
+// (never saved) is never restored.
 #include "flash/backup.h"
 
 #include "common/fixed.h"
@@ -35,6 +36,18 @@ bool seek_to(const UniqueFd& fd, off_t offset) { return ::lseek(fd.get(), offset
 bool read_whole(const UniqueFd& fd, const HeapBuf& buf)
 {
     return ::read(fd.get(), buf.get(), buf.size()) == static_cast<ssize_t>(buf.size());
+}
+
+// The restore's read step. A backup area that was never saved reads 0xFF in every byte (erased
+// flash), or 0x00 in every byte: restoring it would wipe the area, and the hw area holds the
+// device's own MAC addresses and radio settings, kept nowhere else. Such a read fails.
+bool read_backup(const UniqueFd& fd, const HeapBuf& buf, const char* name)
+{
+    if (!read_whole(fd, buf)) return false;
+    const auto first = static_cast<unsigned char>(buf.get()[0]);
+    if ((first != 0x00 && first != 0xFF) || std::memcmp(buf.get(), buf.get() + 1, buf.size() - 1) != 0) return true;
+    refuse("%s: the backup area is blank, nothing restored", name);
+    return false;
 }
 
 // The size of the device or file behind `fd`: the block-device size request for a block
@@ -131,7 +144,7 @@ void backup2partition(int start, int end, const char* name)
     if (names_any(name, "backup2def", "backup2cur") &&
         !step_ok(seek_to(t.backup, start - kBackupBase), name, ":lseek2 error\n"))
         return;
-    if (!step_ok(read_whole(t.backup, t.buf), name, ":read BACKUP error.\n")) return;
+    if (!step_ok(read_backup(t.backup, t.buf, name), name, ":read BACKUP error.\n")) return;
     if (!step_ok(write_whole(t.part, t.buf), name, ":wr Partition error.\n")) return;
     t.finish(name, true, ":wr Partition error.\n", ":Write partition successful.\n\n");
 }

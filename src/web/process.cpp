@@ -46,19 +46,16 @@ int piece_pid(const char* piece)
     return leading_number(piece);
 }
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
-// True when the second whitespace-separated word of `line` ("Name:\twebs") is `name`.
-bool second_word_is(const char* line, const char* name)
+// Whether the first line of a status file names the command `name`. The kernel writes "Name:",
+// a tab and the command name up to the line end, spaces and tabs included: "webs x" and
+// "webs\t" are not webs, nor is a name that runs on past the part read (no line end there).
+bool names_command(char* line, const char* name)
 {
-    const char* p = line;
-    while (is_blank(*p)) ++p;
-    while (*p != '\0' && !is_blank(*p)) ++p;
-    while (is_blank(*p)) ++p;
-    const char* word = p;
-    while (*p != '\0' && !is_blank(*p)) ++p;
-    const auto length = static_cast<std::size_t>(p - word);
-    return length != 0 && length == std::strlen(name) && std::memcmp(word, name, length) == 0;
+    constexpr char kLabel[] = "Name:\t";
+    char* end = std::strchr(line, '\n');
+    if (end == nullptr || std::strstr(line, kLabel) != line) return false;
+    *end = '\0';
+    return *name != '\0' && std::strcmp(line + sizeof kLabel - 1, name) == 0;
 }
 
 // Whether the process folder `entry` of /proc (open as `proc`) runs a command named `name`.
@@ -72,9 +69,7 @@ bool runs_command(int proc, const char* entry, const char* name)
     ssize_t got = ::read(fd.get(), line, sizeof line - 1);
     if (got <= 0) return false;
     line[got] = '\0';
-    // Only the first line counts.
-    if (char* end = std::strchr(line, '\n')) end[1] = '\0';
-    return second_word_is(line, name);
+    return names_command(line, name);
 }
 
 } // namespace

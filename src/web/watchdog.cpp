@@ -1,7 +1,8 @@
 // The two watchdogs that keep webs serving the shared disk. The responsiveness watchdog keeps
 // it answering: a small local HTTP probe every few seconds, a restart after six silent probes
-// in a row, a start whenever nothing accepts the connection. The presence watchdog keeps a
-// process named webs running. Neither prints anything; every failure is retried next cycle.
+// in a row (a connection never accepted is one), a start whenever the connection is refused.
+// The presence watchdog keeps a process named webs running. Neither prints anything; every
+// failure is retried next cycle.
 #include "web/watchdog.h"
 
 #include "common/host.h"
@@ -9,6 +10,7 @@
 #include "web/process.h"
 #include "web/server.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -46,19 +48,23 @@ void probe(WebWatch& watch)
 {
     UniqueFd sock = server_socket();
     if (!sock.valid()) return;
-    if (!connect_server(sock)) {
+    if (connect_server(sock)) {
+        (void)::fcntl(sock.get(), F_SETFL, O_NONBLOCK);
+        send_request(sock, kProbe, sizeof kProbe);
+        host::get().sleep(kReplyWait);
+        if (::read(sock.get(), watch.work, kReplyMax) > 0) {
+            watch.patience = kWebPatience;
+            return;
+        }
+    } else if (errno == ECONNREFUSED) {
         // Nothing listens: start webs; the silent-probe count stays as it is.
         start_webs();
         return;
     }
-    (void)::fcntl(sock.get(), F_SETFL, O_NONBLOCK);
-    send_request(sock, kProbe, sizeof kProbe);
-    host::get().sleep(kReplyWait);
-    if (::read(sock.get(), watch.work, kReplyMax) > 0) {
-        watch.patience = kWebPatience;
-        return;
-    }
-    // Nothing came back, the connection closed empty, or the read failed: a silent probe.
+    // Nothing came back, the connection closed empty, the read failed, or the connection was
+    // never accepted: a webs that no longer calls accept() still holds the port, and once the
+    // browsers waiting on it fill its listen queue, every connect runs into the 5 s bound. A
+    // new webs would find the port taken; only a restart of the hung one helps.
     if (watch.patience != 0) {
         --watch.patience;
         return;

@@ -18,7 +18,8 @@ struct WebWatch {
 };
 
 // One probe of webs: connect, send the health probe, wait 3 s, read what came back; restart
-// webs on the sixth silent probe in a row, start it when nothing accepts; then pause 1 s.
+// webs on the sixth silent probe in a row (a connection not accepted in 5 s is one), start it
+// when the connection is refused; then pause 1 s.
 void chk_web_cycle(WebWatch& watch);
 
 // "-c": the responsiveness watchdog, forever.

@@ -15,12 +15,13 @@ unshare --pid --fork --mount-proc true 2>/dev/null || skip "needs pid namespaces
 
 # The stand-in webs. Its mode (file ../mode) says what it does: none (exits at once), stay
 # (runs without listening), answer, silent (reads, never answers), close (closes at once),
-# third (answers every third request). It logs each start in ../starts as "TIME PID" and in
-# ../calls, and each connection in ../requests as "TIME HEX PID" ("-" when it read nothing).
+# third (answers every third request), hung (accepts nothing, its listen queue full). It logs
+# each start in ../starts as "TIME PID" and in ../calls, each connection in ../requests as
+# "TIME HEX PID" ("-" when it read nothing), and a SIGTERM in ../killed as "TIME PID".
 # ../ready appears once it listens.
 cat >"$T/webs.py" <<'EOF'
 #!/usr/bin/python3
-import os, socket, sys, time
+import os, signal, socket, sys, time
 home = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 def log(name, text):
     with open(os.path.join(home, name), 'a') as f:
@@ -35,8 +36,15 @@ if mode == 'stay':
 s = socket.socket()
 s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
 s.bind(('127.0.0.1', 80))
-s.listen(8)
+s.listen(0 if mode == 'hung' else 8)
+if mode == 'hung':
+    # One browser waits in the queue of a webs that no longer accepts: the queue is full.
+    waiting = socket.create_connection(('127.0.0.1', 80))
+    signal.signal(signal.SIGTERM, lambda *_: (log('killed', '%.3f %d' % (time.time(), os.getpid())), os._exit(0)))
 open(os.path.join(home, 'ready'), 'w').close()
+if mode == 'hung':
+    while True:
+        signal.pause()
 n = 0
 while True:
     c, _ = s.accept()
@@ -77,7 +85,7 @@ device() {
     cp "$T/webs.py" "$d/bin/webs"
     chmod +x "$d/bin/webs"
     echo "$2" >"$d/mode"
-    touch "$d/starts" "$d/requests" "$d/calls"
+    touch "$d/starts" "$d/requests" "$d/calls" "$d/killed"
 }
 
 # in_case NAME SCRIPT: runs SCRIPT in NAME's device, as the first process of a pid namespace;
@@ -124,6 +132,7 @@ device silent silent
 device close close
 device third third
 device refused none
+device hung hung
 device presence stay
 # The device's ps lists each process with its arguments.
 T="$T/c/silent" stand_in ps <<'EOF'
@@ -136,6 +145,7 @@ run_for silent 38 -c "" '(exec -a "jhead -st /var/tmp/usb/sda1/.thumbnail/webs.j
 run_for close 27 -c &
 run_for third 30 -c &
 run_for refused 5 -c &
+run_for hung 45 -c &
 run_for presence 66 -j &
 
 # The quick cases meanwhile.
@@ -242,6 +252,16 @@ check "webs answering every third probe: never restarted in seven probes" "1 yes
 d="$T/c/refused"
 n=$(line_count "$d/starts")
 check "nothing listening: webs started every cycle (4 to 6 in 5 s)" yes "$([ "$n" -ge 4 ] && [ "$n" -le 6 ] && echo yes || echo "$n")"
+
+# A webs whose listen queue is full: each connect runs into the 5 s bound, a silent probe; the
+# sixth kills it (5 s + 5 x 6 s) and starts a new one, and no webs is started before.
+d="$T/c/hung"
+killed=$(awk '{print $1}' "$d/killed")
+took=$(awk -v b="$(cat "$d/began")" -v k="$killed" 'BEGIN { if (k == "") print "never"; else printf "%.1f", k - b }')
+meanwhile=$(awk -v b="$(cat "$d/began")" -v k="$killed" '$1 > b && (k == "" || $1 < k)' "$d/starts" | wc -l)
+echo "# hung webs: killed after $took s of probing; webs started $meanwhile times before"
+check "hung webs: killed once, 30 to 45 s after the first probe, nothing started before, then restarted" \
+    "1 yes 0 2" "$(line_count "$d/killed") $(awk -v t="$took" 'BEGIN { print (t >= 30 && t <= 45) ? "yes" : "no" }') $meanwhile $(line_count "$d/starts")"
 
 # The presence watchdog: quiet for 60 s, then webs started once and found afterwards.
 d="$T/c/presence"

@@ -8,6 +8,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace tarnvel;
@@ -169,6 +170,28 @@ TEST(Backup, ShortReadsWriteNothing)
         if (std::string(c.out).find("error") != std::string::npos) {
             EXPECT_EQ(f.host.read(other), other_before) << c.out;
         }
+    }
+}
+
+// A backup area never saved (0xFF or 0x00 throughout) fails the read, with a line on stderr;
+// anything else is restored, however nearly blank.
+TEST(Backup, BlankBackupAreasAreNotRestored)
+{
+    const std::tuple<int, std::string, bool> cases[] = {
+        {3, std::string(0x2000, '\xff'), false}, {4, std::string(0x4000, '\0'), false},
+        {5, std::string(0x4000, '\xff'), false}, {3, std::string(0x1fff, '\xff') + "x", true},
+        {5, std::string(0x4000, '\x01'), true},  {4, std::string(0x2000, '\xff') + std::string(0x2000, '\0'), true},
+    };
+    for (const auto& [area, bytes, restored] : cases) {
+        Flash f;
+        const Area& a = kAreas[area];
+        const auto start = static_cast<std::size_t>(a.start);
+        f.host.write(kBackup, spliced(f.backup, start - 0x6000, bytes));
+        std::string out;
+        const std::string err = capture_stderr([&] { out = run(a); });
+        EXPECT_EQ(out, std::string(a.name) + (restored ? ":Write partition successful.\n\n" : ":read BACKUP error.\n"));
+        EXPECT_EQ(err.rfind("tarnvel: " + std::string(a.name) + ": ", 0) == 0, !restored) << err;
+        EXPECT_EQ(f.host.read(kPart), restored ? spliced(f.part, start, bytes) : f.part) << out;
     }
 }
 

@@ -137,6 +137,7 @@ TEST(FindPidByName, ProcCases)
         std::string name;
         int want;
     };
+    const std::string line48 = "Name:\t" + name42.substr(1) + "\n";
     const std::string long_line = "Name:\t" + name42 + "xyz\n";
     const Case cases[] = {
         {"found", {{"1", "Name:\tinit\n"}, {"812", "Name:\twebs\nState:\tS\n"}}, "webs", 812},
@@ -149,8 +150,11 @@ TEST(FindPidByName, ProcCases)
         {"empty status file", {{"92", ""}, {"93", "Name:\twebs\n"}}, "webs", 93},
         {"first line without a second word", {{"94", "Name:\nwebs webs\n"}}, "webs", 0},
         {"only the first line counts", {{"95", "Name:\tsh\nUmask:\twebs\n"}}, "webs", 0},
-        {"first line read up to 48 characters", {{"96", long_line.c_str()}}, name42, 96},
-        {"... so the whole long name is not seen", {{"97", long_line.c_str()}}, name42 + "xyz", 0},
+        {"the whole name, spaces and tabs too", {{"80", "Name:\twebs x\n"}, {"81", "Name:\twebs\t\n"},
+         {"82", "Name:\twebsx\n"}, {"83", "Name:\txwebs\n"}, {"84", "Name:\t webs\n"}}, "webs", 0},
+        {"a line ending at the 48th character", {{"96", line48.c_str()}}, name42.substr(1), 96},
+        {"a name running past the 48 characters read is not the name", {{"97", long_line.c_str()}}, name42, 0},
+        {"... nor is the whole long name seen", {{"97", long_line.c_str()}}, name42 + "xyz", 0},
         {"empty name matches nothing", {{"98", "Name:\t\n"}}, "", 0},
     };
     for (const Case& c : cases) {
