@@ -31,16 +31,6 @@ UniqueFile fopen_fixed(const char* logical, const char* mode)
     return UniqueFile(std::fopen(rooted, mode));
 }
 
-UniqueDir opendir_fixed(const char* logical)
-{
-    char rooted[PATH_MAX];
-    if (!host::fixed_path(rooted, logical)) {
-        errno = ENAMETOOLONG;
-        return UniqueDir();
-    }
-    return UniqueDir(::opendir(rooted));
-}
-
 std::size_t read_full(int fd, void* buf, std::size_t size)
 {
     std::size_t done = 0;

@@ -15,9 +15,6 @@ UniqueFd open_fixed(const char* logical, int flags, mode_t mode = 0);
 // fopen(3) of the fixed path `logical`; empty when it does not open (or does not fit).
 UniqueFile fopen_fixed(const char* logical, const char* mode);
 
-// opendir(3) of the fixed folder `logical`; empty when it does not open (or does not fit).
-UniqueDir opendir_fixed(const char* logical);
-
 // Reads from `fd` until `size` bytes are in `buf` or the file ends (as fread does, where a
 // read of /proc gives less than asked); the count read. An error ends it like the end.
 std::size_t read_full(int fd, void* buf, std::size_t size);

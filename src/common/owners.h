@@ -1,5 +1,5 @@
-// Owners for the few resources an operation holds: descriptors, stdio streams, directory
-// handles and heap buffers sized from the operation's inputs. Each one is released when the
+// Owners for the few resources an operation holds: descriptors, stdio streams and heap
+// buffers sized from the operation's inputs. Each one is released when the
 // call that made it returns, so a daemon running for weeks cannot pile them up.
 #pragma once
 
@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <unistd.h>
 
 namespace tarnvel {
@@ -51,7 +50,7 @@ private:
     int fd_ = -1;
 };
 
-// A pointer owned until scope end and given back with Release (fclose, closedir, free).
+// A pointer owned until scope end and given back with Release (fclose, free).
 template <typename T, auto Release>
 class Owned {
 public:
@@ -76,24 +75,15 @@ public:
 
     T* get() const { return p_; }
     explicit operator bool() const { return p_ != nullptr; }
-    // Hands the pointer over without releasing it (for a caller that wants closedir's result).
-    T* release()
-    {
-        T* p = p_;
-        p_ = nullptr;
-        return p;
-    }
 
 private:
     T* p_ = nullptr;
 };
 
 inline void close_file(FILE* f) { std::fclose(f); }
-inline void close_dir(DIR* d) { ::closedir(d); }
 inline void free_bytes(char* p) { std::free(p); }
 
 using UniqueFile = Owned<FILE, close_file>;
-using UniqueDir = Owned<DIR, close_dir>;
 
 // A heap buffer of `size` bytes (malloc/free); empty when the allocation failed or `size` is
 // 0 (what malloc(0) gives differs between C libraries).

@@ -44,8 +44,12 @@ bool read_whole(const UniqueFd& fd, const HeapBuf& buf)
 bool read_backup(const UniqueFd& fd, const HeapBuf& buf, const char* name)
 {
     if (!read_whole(fd, buf)) return false;
-    const auto first = static_cast<unsigned char>(buf.get()[0]);
-    if ((first != 0x00 && first != 0xFF) || std::memcmp(buf.get(), buf.get() + 1, buf.size() - 1) != 0) return true;
+    const char* const bytes = buf.get();
+    if (bytes[0] != 0x00 && bytes[0] != '\xFF') return true;
+    // A loop rather than memcmp, which the device tool has no other use for.
+    for (std::size_t i = 1; i < buf.size(); ++i) {
+        if (bytes[i] != bytes[0]) return true;
+    }
     refuse("%s: the backup area is blank, nothing restored", name);
     return false;
 }

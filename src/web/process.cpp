@@ -3,6 +3,7 @@
 // compared whole). The watchdogs use them to learn which webs to kill and whether one runs.
 #include "web/process.h"
 
+#include "common/entries.h"
 #include "common/fixed.h"
 #include "common/host.h"
 #include "common/owners.h"
@@ -11,7 +12,6 @@
 #include <cstdio>
 #include <cstring>
 #include <climits>
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -92,16 +92,16 @@ int find_pid(const char* pattern)
 
 int find_pid_by_name(const char* name)
 {
-    UniqueDir proc = opendir_fixed("/proc");
-    if (!proc) {
+    UniqueFd proc = open_fixed("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (!proc.valid()) {
         std::printf("Cannot open /proc");
         return 0;
     }
-    const int proc_fd = ::dirfd(proc.get());
-    while (const dirent* entry = ::readdir(proc.get())) {
+    FolderEntries entries(proc.get());
+    while (const dirent64* entry = entries.next()) {
         // Only process folders: self, net and the like are never opened.
         if (!is_digit(entry->d_name[0])) continue;
-        if (runs_command(proc_fd, entry->d_name, name)) return leading_number(entry->d_name);
+        if (runs_command(proc.get(), entry->d_name, name)) return leading_number(entry->d_name);
     }
     return std::strcmp(name, "init") == 0 ? 1 : 0;
 }
