@@ -10,7 +10,9 @@ namespace tarnvel {
 
 class FolderEntries {
 public:
-    // Reads the folder open as `fd` (which stays the caller's) from where it stands.
+    // Reads the folder open as `fd` (which stays the caller's) from where it stands. The
+    // buffer is filled by the kernel before anything is read from it.
+    // cppcheck-suppress uninitMemberVar
     explicit FolderEntries(int fd) : fd_(fd) {}
     // The next entry, "." and ".." included, in the order the file system gives them; null at
     // the end or on a read error.

@@ -49,21 +49,21 @@ bool has_bytes(const char* path)
     return ::stat(path, &st) == 0 && st.st_size > 0;
 }
 
-// The fixed path `logical` (or this run's own "/var/tmp/tarnvel.PID.jpg" when null) in `out`.
+// The fixed path `logical` in `out`; false, with one stderr line, when it does not fit.
 bool tmp_path(const char* option, char (&out)[PATH_MAX], const char* logical)
 {
-    char own[32];
-    if (logical == nullptr) fit_format(own, "/var/tmp/tarnvel.%d.jpg", static_cast<int>(::getpid()));
-    if (host::fixed_path(out, logical != nullptr ? logical : own)) return true;
-    refuse("%s: the path of %s does not fit %zu bytes", option, logical != nullptr ? logical : own, sizeof out);
+    if (host::fixed_path(out, logical)) return true;
+    refuse("%s: the path of %s does not fit %zu bytes", option, logical, sizeof out);
     return false;
 }
 
-// Runs `walk` with its work file, which is removed at the end.
+// Runs `walk` with this run's own work file, "/var/tmp/tarnvel.PID.jpg", removed at the end.
 int walk_with_work(char** argv, Walk walk)
 {
+    char own[32];
+    fit_format(own, "/var/tmp/tarnvel.%d.jpg", static_cast<int>(::getpid()));
     char work[PATH_MAX];
-    if (argv[2] == nullptr || !tmp_path(walk.option, work, nullptr)) return 0;
+    if (argv[2] == nullptr || !tmp_path(walk.option, work, own)) return 0;
     walk.work = work;
     const int result = thumbnail::walk_tree(argv, walk);
     ::unlink(work);
