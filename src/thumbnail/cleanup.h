@@ -6,7 +6,7 @@ namespace tarnvel {
 // named like a photo and whose source no longer stands in the parent folder is removed. The
 // source is the file of the same name there or, with `with_pdf` (always so below argv[2]),
 // the document STEM.PDF. Returns 0 when argv[2] is missing or does not open, else
-// closedir's result.
+// the result of closing it.
 int Thumbnail_del_chk(char** argv, int with_pdf);
 
 } // namespace tarnvel

@@ -4,7 +4,7 @@ namespace tarnvel {
 
 // "-e": below the folder argv[2], each photo's embedded Exif thumbnail, extracted to
 // /var/tmp/tmp.jpg and sampled to 72 by 72 pixels into .thumbnail/NAME beside it. Returns 0
-// when argv[2] is missing or does not open, else closedir's result.
+// when argv[2] is missing or does not open, else the result of closing it.
 int scan_photo(char** argv);
 
 // "-m", first step: below the folder argv[2], each photo (and with `with_pdf` each PDF
