@@ -14,6 +14,7 @@ TEST(Text, ErrnoNames)
     EXPECT_STREQ(errno_name(EROFS), "EROFS");
     EXPECT_STREQ(errno_name(ENOTEMPTY), "ENOTEMPTY");
     EXPECT_STREQ(errno_name(EDQUOT), "EDQUOT");
+    EXPECT_STREQ(errno_name(ENODEV), "ENODEV");
     EXPECT_EQ(std::string(errno_name(4321)), "errno 4321");
 }
 
