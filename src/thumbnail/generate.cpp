@@ -97,26 +97,26 @@ void photo_to_72(const Walk& walk, Folder& here, const char* name, int)
 
 void source_to_thumbnail(const Walk& walk, Folder& here, const char* name, int code)
 {
-    HeapBuf stem = thumbnail::stem_of(name);
-    if (!stem) return;
-    HeapBuf thumb = code == NAME_PDF ? join({stem.get(), ".JPG"}) : join({name});
-    HeapBuf source = relative(name);
-    if (!thumb || !source) return;
-
-    if (!thumbnail::open_thumbnails(walk, here) || thumbnail::thumbnail_present(here, thumb.get())) return;
+    // A photo's thumbnail has the photo's own name; a document's is its stem and ".JPG". An
+    // unchanged tree asks for nothing more than the look at that name.
+    HeapBuf stem = code == NAME_PDF ? thumbnail::stem_of(name) : HeapBuf(0);
+    HeapBuf document = stem ? join({stem.get(), ".JPG"}) : HeapBuf(0);
+    const char* thumb = code == NAME_PDF ? document.get() : name;
+    if (thumb == nullptr || !thumbnail::open_thumbnails(walk, here) || thumbnail::thumbnail_present(here, thumb)) return;
     // jhead puts its input file's name in place of "&i" in the name given to -te, so such a
     // name would make it read some other file.
     if (std::strstr(name, "&i") != nullptr) {
         refuse("%s: jhead cannot take \"&i\" in a file name: %s/%s", walk.option, here.path, name);
         return;
     }
-    if (!may_hold_thumbnail(here, name)) return;
+    HeapBuf source = relative(name);
+    if (!source || !may_hold_thumbnail(here, name)) return;
     const char* s = source.get();
     const char* w = walk.work;
     // -te and -dt only for what -st made.
     if (thumbnail::make_work_file(walk) && start(walk, here, name, true, "jhead", "-st", w, s) && has_bytes(w) &&
         start(walk, here, name, true, "jhead", "-te", s, w) && start(walk, here, name, true, "jhead", "-dt", w))
-        thumbnail::place_thumbnail(walk, here, thumb.get(), w);
+        thumbnail::place_thumbnail(walk, here, thumb, w);
 }
 
 } // namespace

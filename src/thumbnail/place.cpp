@@ -6,6 +6,7 @@
 // file, which the next run removes.
 #include "thumbnail/place.h"
 
+#include "common/fixed.h"
 #include "common/owners.h"
 #include "common/text.h"
 
@@ -26,19 +27,18 @@ char chunk[4096];
 bool copy_all(int from, int to, off_t size)
 {
     off_t copied = 0;
-    for (;;) {
-        const ssize_t got = ::read(from, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got == 0 && copied != size) errno = EIO; // the work file changed under the copy
-        if (got <= 0) return got == 0 && copied == size;
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = ::write(to, chunk + done, static_cast<std::size_t>(got - done));
+    while (const std::size_t got = read_full(from, chunk, sizeof chunk)) {
+        for (std::size_t done = 0; done < got;) {
+            const ssize_t put = ::write(to, chunk + done, got - done);
             if (put < 0 && errno == EINTR) continue;
             if (put <= 0) return false;
-            done += put;
+            done += static_cast<std::size_t>(put);
         }
-        copied += got;
+        copied += static_cast<off_t>(got);
     }
+    // Short of the size: a read failed, or the work file changed under the copy.
+    if (copied != size) errno = EIO;
+    return copied == size;
 }
 
 } // namespace

@@ -53,7 +53,7 @@ bool names_command(char* line, const char* name)
 {
     constexpr char kLabel[] = "Name:\t";
     char* end = std::strchr(line, '\n');
-    if (end == nullptr || std::strstr(line, kLabel) != line) return false;
+    if (end == nullptr || std::strncmp(line, kLabel, sizeof kLabel - 1) != 0) return false;
     *end = '\0';
     return *name != '\0' && std::strcmp(line + sizeof kLabel - 1, name) == 0;
 }

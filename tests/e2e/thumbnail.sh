@@ -226,6 +226,11 @@ SWAPPER
         done
         echo "$n $([ "$bad" -eq 0 ] && echo whole || echo "$bad broken") $(find "$1" -name '.tarnvel.part' | wc -l)"
     }
+    # fill FILE ROOM: FILE takes every free block of its file system but ROOM.
+    fill() {
+        dd if=/dev/zero of="$1" bs=1k 2>/dev/null
+        truncate -s "-$2" "$1"
+    }
     (cd "$T" && cp p.jpg ref-src.jpg && jhead -st ref.jpg ref-src.jpg && jhead -te ref-src.jpg ref.jpg && jhead -dt ref.jpg) >/dev/null
     if [ -e /dev/loop-control ] && card full "$T/full.img"; then
         mkdir -p "$T/full/a/b" "$T/full/photos"
@@ -234,8 +239,7 @@ SWAPPER
         check "-m on a file system that reports no entry types" whole "$(cmp -s "$T/ref.jpg" "$T/full/a/b/.thumbnail/p.jpg" && echo whole)"
         for i in $(seq 40); do cp "$T/p.jpg" "$T/full/photos/p$i.jpg"; done
         # Filled to its last blocks, then room made for the thumbnail folder and a few thumbnails.
-        dd if=/dev/zero of="$T/full/filler" bs=1k 2>/dev/null
-        truncate -s -20K "$T/full/filler"
+        fill "$T/full/filler" 20K
         sync
         err=$(private_cache "$TARNVEL" -m "$T/full" 2>&1 >/dev/null | sed 's/.*: //' | sort -u)
         made=$(whole "$T/full")
@@ -253,8 +257,7 @@ SWAPPER
         mkdir -p "$T/failing/photos"
         for i in $(seq 40); do cp "$T/p.jpg" "$T/failing/photos/p$i.jpg"; done
         sync
-        dd if=/dev/zero of="$T/small/filler" bs=1k 2>/dev/null
-        truncate -s -12K "$T/small/filler"
+        fill "$T/small/filler" 12K
         err=$(private_cache "$TARNVEL" -m "$T/failing" 2>&1 >/dev/null | grep -c 'cannot write')
         check "failing card: -m says so" yes "$([ "$err" -gt 0 ] && echo yes)"
         # What the card really holds: the file system checked and mounted afresh.
