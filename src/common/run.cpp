@@ -1,5 +1,8 @@
-// Running programs without a shell (vfork and exec), and fixed texts through /bin/sh.
+// Running programs without a shell (vfork and exec), and fixed texts through /bin/sh; and the
+// process state that both rely on, whatever state the tool's caller left.
 #include "common/run.h"
+
+#include "common/text.h"
 
 #include <cerrno>
 #include <csignal>
@@ -10,6 +13,13 @@
 
 namespace tarnvel {
 namespace {
+
+void set_disposition(int sig, void (*handler)(int))
+{
+    struct sigaction action {};
+    action.sa_handler = handler;
+    ::sigaction(sig, &action, nullptr);
+}
 
 // The bounded child, for the alarm handler: killing it from the handler itself leaves no gap
 // between arming the alarm and waiting in which the alarm could be missed.
@@ -76,6 +86,8 @@ int spawn_and_wait(const char* file, const char* const argv[], bool quiet, bool 
         // are its own.
         // NOLINTBEGIN(clang-analyzer-unix.Vfork)
         ::close(report[0]);
+        // The tool ignores SIGPIPE for itself; a program gets it as from any other parent.
+        set_disposition(SIGPIPE, SIG_DFL);
         const int null = quiet ? ::open("/dev/null", O_WRONLY) : -1;
         const bool placed = folder == kOwnFolder || ::fchdir(folder) == 0;
         if (placed && (!quiet || (null >= 0 && ::dup2(null, STDOUT_FILENO) == STDOUT_FILENO))) {
@@ -92,9 +104,11 @@ int spawn_and_wait(const char* file, const char* const argv[], bool quiet, bool 
         ::_exit(127);
         // NOLINTEND(clang-analyzer-unix.Vfork)
     }
+    const int vfork_err = errno;
     ::close(report[1]);
     if (pid < 0) {
         ::close(report[0]);
+        errno = vfork_err;
         return -1;
     }
     int err = 0;
@@ -103,7 +117,9 @@ int spawn_and_wait(const char* file, const char* const argv[], bool quiet, bool 
     }
     ::close(report[0]);
     const int status = wait_for(pid, limit);
-    return told > 0 ? -1 : status;
+    if (told <= 0) return status;
+    errno = err;
+    return -1;
 }
 
 } // namespace
@@ -116,7 +132,31 @@ int run_program(const char* const argv[], bool quiet, unsigned limit, int folder
 int run_shell(const char* text)
 {
     const char* const argv[] = {"sh", "-c", text, nullptr};
-    return spawn_and_wait("/bin/sh", argv, false, false, 0, kOwnFolder);
+    const int status = spawn_and_wait("/bin/sh", argv, false, false, 0, kOwnFolder);
+    if (status == -1) refuse("cannot start /bin/sh for \"%s\": %s", text, errno_name(errno));
+    return status;
+}
+
+void take_start_state()
+{
+    // A closed 0, 1 or 2 would go to the next file the tool opens, and a refusal or a line of
+    // output would be written into a flash partition or a driver: /dev/null takes its place.
+    int fd = 0;
+    while ((fd = ::open("/dev/null", O_RDWR)) >= 0 && fd <= STDERR_FILENO) {
+    }
+    if (fd > STDERR_FILENO) ::close(fd);
+    // A stdout that nobody reads any more (a web handler that timed out) makes a write fail,
+    // not the run end half-way through starting the device's daemons.
+    set_disposition(SIGPIPE, SIG_IGN);
+    // Waiting for a program needs SIGCHLD's default (ignored, the kernel reaps the child before
+    // the wait sees it), and its time bound needs SIGALRM delivered.
+    set_disposition(SIGCHLD, SIG_DFL);
+    set_disposition(SIGALRM, SIG_DFL);
+    sigset_t relied;
+    sigemptyset(&relied);
+    sigaddset(&relied, SIGCHLD);
+    sigaddset(&relied, SIGALRM);
+    ::sigprocmask(SIG_UNBLOCK, &relied, nullptr);
 }
 
 } // namespace tarnvel

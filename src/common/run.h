@@ -19,10 +19,17 @@ inline constexpr int kOwnFolder = -1;
 // cannot hold the tool for ever. Unless `folder` is kOwnFolder, the program starts in the
 // folder that descriptor holds open, so a name relative to it ("./NAME") stays in that folder
 // however the paths leading to it are renamed meanwhile. Returns the wait status, -1 when the
-// program could not be started (or not in `folder`), or kRunTimedOut.
+// program could not be started (or not in `folder`; errno then says why), or kRunTimedOut.
+// The program gets SIGPIPE's default disposition back.
 int run_program(const char* const argv[], bool quiet, unsigned limit, int folder);
 
-// Runs `text` through /bin/sh -c and waits for it, like system(3).
+// Runs `text` through /bin/sh -c and waits for it, like system(3). A shell that cannot be
+// started is said on stderr, with the text it was for.
 int run_shell(const char* text);
+
+// Puts the tool in the state it relies on, whatever its caller left: a closed descriptor 0, 1
+// or 2 opened on /dev/null, SIGPIPE ignored, SIGCHLD and SIGALRM at their defaults and not
+// blocked. The first thing a run does.
+void take_start_state();
 
 } // namespace tarnvel

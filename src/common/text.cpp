@@ -102,14 +102,15 @@ const char* errno_name(int err)
         int err;
         const char* name;
     };
-    // What making, removing, writing and appending to files can meet, a card pulled included.
+    // What making, removing, writing and appending to files can meet, a card pulled included,
+    // and what starting a program meets at the device's limits.
     static constexpr Name names[] = {
         {EPERM, "EPERM"},   {ENOENT, "ENOENT"},   {EINTR, "EINTR"},     {EIO, "EIO"},
         {ENOMEM, "ENOMEM"}, {EACCES, "EACCES"},   {EBUSY, "EBUSY"},     {EEXIST, "EEXIST"},
         {ENOTDIR, "ENOTDIR"}, {EISDIR, "EISDIR"}, {EFBIG, "EFBIG"},     {ENOSPC, "ENOSPC"},
         {EROFS, "EROFS"},   {EMLINK, "EMLINK"},   {ENAMETOOLONG, "ENAMETOOLONG"},
         {ENOTEMPTY, "ENOTEMPTY"}, {ELOOP, "ELOOP"}, {EDQUOT, "EDQUOT"}, {ENODEV, "ENODEV"},
-        {EMFILE, "EMFILE"},
+        {EMFILE, "EMFILE"}, {ENFILE, "ENFILE"}, {EAGAIN, "EAGAIN"},
     };
     // A loop, not std::find_if: <algorithm> needs threads, which the device's C library leaves out.
     for (const Name& n : names) {

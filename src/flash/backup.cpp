@@ -3,8 +3,8 @@
 // Each save or restore is one read of the whole area and one write of exactly the bytes read;
 // the kernel's block view of the flash erases and programs. The mtdblock driver takes a write
 // into its cache and programs the flash later, so a write is only done once fsync and close
-// have said so; a target too short for the area gets none of it; and a blank backup area
-// (never saved) is never restored.
+// have said so; a target too short for the area gets none of it; and a blank area (never
+// saved, or wiped) is never copied over the other copy.
 #include "flash/backup.h"
 
 #include "common/fixed.h"
@@ -38,10 +38,11 @@ bool read_whole(const UniqueFd& fd, const HeapBuf& buf)
     return ::read(fd.get(), buf.get(), buf.size()) == static_cast<ssize_t>(buf.size());
 }
 
-// The restore's read step. A backup area that was never saved reads 0xFF in every byte (erased
-// flash), or 0x00 in every byte: restoring it would wipe the area, and the hw area holds the
-// device's own MAC addresses and radio settings, kept nowhere else. Such a read fails.
-bool read_backup(const UniqueFd& fd, const HeapBuf& buf, const char* name)
+// The read step of both directions. An area that was never saved reads 0xFF in every byte
+// (erased flash), or 0x00 in every byte, and so does one that was wiped: copying it would
+// wipe its only good copy, and the hw area holds the device's own MAC addresses and radio
+// settings, kept nowhere else. Such a read fails, and `blank` says why on stderr.
+bool read_filled(const UniqueFd& fd, const HeapBuf& buf, const char* name, const char* blank)
 {
     if (!read_whole(fd, buf)) return false;
     const char* const bytes = buf.get();
@@ -50,7 +51,7 @@ bool read_backup(const UniqueFd& fd, const HeapBuf& buf, const char* name)
     for (std::size_t i = 1; i < buf.size(); ++i) {
         if (bytes[i] != bytes[0]) return true;
     }
-    refuse("%s: the backup area is blank, nothing restored", name);
+    refuse("%s: %s", name, blank);
     return false;
 }
 
@@ -132,7 +133,7 @@ void partition2backup(int start, int end, const char* name)
 {
     Transfer t;
     if (!t.begin(start, end, name, platform::kReadNonBlock, O_RDWR)) return;
-    if (!step_ok(read_whole(t.part, t.buf), name, ":read error.\n")) return;
+    if (!step_ok(read_filled(t.part, t.buf, name, "the area is blank, nothing saved"), name, ":read error.\n")) return;
     // The hw area goes to offset 0, where the backup partition stands after opening.
     if (names_any(name, "def2backup", "cur2backup") &&
         !step_ok(seek_to(t.backup, start - kBackupBase), name, ":lseek error\n"))
@@ -148,7 +149,9 @@ void backup2partition(int start, int end, const char* name)
     if (names_any(name, "backup2def", "backup2cur") &&
         !step_ok(seek_to(t.backup, start - kBackupBase), name, ":lseek2 error\n"))
         return;
-    if (!step_ok(read_backup(t.backup, t.buf, name), name, ":read BACKUP error.\n")) return;
+    if (!step_ok(read_filled(t.backup, t.buf, name, "the backup area is blank, nothing restored"), name,
+                 ":read BACKUP error.\n"))
+        return;
     if (!step_ok(write_whole(t.part, t.buf), name, ":wr Partition error.\n")) return;
     t.finish(name, true, ":wr Partition error.\n", ":Write partition successful.\n\n");
 }

@@ -13,6 +13,7 @@
 #include "storage/probe.h"
 #include "storage/sweeper.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -103,7 +104,8 @@ void unmount(const char* mount_path)
     const char* folder = std::strstr(mount_path, "sb/");
     if (folder == nullptr) return;
     const char* const argv[] = {"usbmount", "tarnvel_umount", folder + 3, nullptr};
-    host::get().run(argv, false, 0, kOwnFolder);
+    if (host::get().run(argv, false, 0, kOwnFolder) == -1)
+        refuse("-3: cannot start usbmount for %s: %s", folder + 3, errno_name(errno));
 }
 
 // Whether the slot's partition answers a raw read of `probe_size` bytes.

@@ -94,7 +94,7 @@ int walk_folder(int fd, Path& path, const Folder* parent, const Visit* up, const
         if (v->dev == st.st_dev && v->ino == st.st_ino) return 0;
     }
     const Visit here{st.st_dev, st.st_ino, up};
-    Folder current{path.text, fd, parent, Folder::Thumbs::unknown, UniqueFd()};
+    Folder current{path.text, fd, parent, Folder::Thumbs::unknown, UniqueFd(), false};
     FolderEntries entries(fd);
     while (const dirent64* entry = entries.next()) {
         const char* name = entry->d_name;
@@ -174,9 +174,14 @@ bool make_work_file(const Walk& walk)
     return fd.valid();
 }
 
-void report_ended(const Walk& walk, const Folder& folder, const char* const argv[], const char* name)
+void report_unfinished(const Walk& walk, Folder& folder, const char* program, const char* name, int status)
 {
-    refuse("%s: %s ended after %u s on %s/%s", walk.option, argv[0], kProgramLimit, folder.path, name);
+    if (status == kRunTimedOut) {
+        refuse("%s: %s ended after %u s on %s/%s", walk.option, program, kProgramLimit, folder.path, name);
+    } else if (status == -1 && !folder.start_failed) {
+        folder.start_failed = true;
+        refuse("%s: cannot start %s for %s/%s: %s", walk.option, program, folder.path, name, errno_name(errno));
+    }
 }
 
 HeapBuf join(std::initializer_list<const char*> parts)

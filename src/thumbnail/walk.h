@@ -23,6 +23,8 @@ struct Folder {
     // before it goes deeper (a descriptor a level would run short on deep trees).
     enum class Thumbs { unknown, open, refused } thumbs_state;
     UniqueFd thumbs;
+    // A program failed to start here, and that was said: once is enough for a folder.
+    bool start_failed;
 };
 
 struct Walk {
@@ -72,8 +74,9 @@ HeapBuf stem_of(const char* name);
 // anyone else is not written through). False, with one stderr line, when it cannot be made.
 bool make_work_file(const Walk& walk);
 
-// Says on stderr that the program of `argv` was ended on the folder's file `name`.
-void report_ended(const Walk& walk, const Folder& folder, const char* const argv[], const char* name);
+// Says on stderr why `program` came to no end on the folder's file `name`: ended at its
+// time bound (`status` kRunTimedOut), or not started (-1, errno saying why; once a folder).
+void report_unfinished(const Walk& walk, Folder& folder, const char* program, const char* name, int status);
 
 // How long jhead or convert may take on one file. On a 160x120 thumbnail they take
 // milliseconds; one still running after this is stuck on a hostile file.
@@ -82,13 +85,14 @@ inline constexpr unsigned kProgramLimit = 60;
 // Starts the program words[0] with the arguments that follow, without a shell, in `folder`
 // (its source is named "./NAME"), and waits at most kProgramLimit seconds; its stdout goes to
 // /dev/null when `quiet`. True when it ran to the end with exit status 0; one stderr line
-// when it had to be ended. `name` is the folder's entry it works on, for that line.
+// when it had to be ended or could not be started. `name` is the folder's entry it works on,
+// for that line.
 template <typename... Words>
-bool start(const Walk& walk, const Folder& folder, const char* name, bool quiet, Words... words)
+bool start(const Walk& walk, Folder& folder, const char* name, bool quiet, Words... words)
 {
     const char* const argv[] = {words..., nullptr};
     const int status = host::get().run(argv, quiet, kProgramLimit, folder.fd);
-    if (status == kRunTimedOut) report_ended(walk, folder, argv, name);
+    if (status != 0) report_unfinished(walk, folder, argv[0], name, status);
     return status == 0;
 }
 

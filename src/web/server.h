@@ -12,8 +12,9 @@ namespace tarnvel {
 // starts, so a restarted webs never holds it.
 UniqueFd server_socket();
 
-// Connects `sock` to the web server. False when the connection failed: errno tells a refusal
-// (nothing listens) from an attempt that ran out of time (nothing accepts).
+// Connects `sock` to the web server. False when the connection failed: errno tells an attempt
+// that ran out of time (EINPROGRESS: nothing accepts) from one that failed at once (refused:
+// nothing listens; or no route to the loopback).
 bool connect_server(const UniqueFd& sock);
 
 // One write of `size` bytes; the result is not looked at. A server that has gone meanwhile

@@ -1,6 +1,7 @@
 // The two watchdogs that keep webs serving the shared disk. The responsiveness watchdog keeps
 // it answering: a small local HTTP probe every few seconds, a restart after six silent probes
-// in a row (a connection never accepted is one), a start whenever the connection is refused.
+// in a row (a connection not accepted in time is one), a start whenever the connection fails
+// at once (refused: nothing listens).
 // The presence watchdog keeps a process named webs running. Neither prints anything; every
 // failure is retried next cycle.
 #include "web/watchdog.h"
@@ -56,15 +57,19 @@ void probe(WebWatch& watch)
             watch.patience = kWebPatience;
             return;
         }
-    } else if (errno == ECONNREFUSED) {
-        // Nothing listens: start webs; the silent-probe count stays as it is.
+    } else if (errno != EINPROGRESS) {
+        // The connection failed at once: refused (nothing listens), or the loopback itself is
+        // down or without its address. That says nothing of webs: start it, as for a refusal
+        // (one already serving keeps the port and the new one ends); the silent-probe count
+        // stays as it is.
         start_webs();
         return;
     }
     // Nothing came back, the connection closed empty, the read failed, or the connection was
-    // never accepted: a webs that no longer calls accept() still holds the port, and once the
-    // browsers waiting on it fill its listen queue, every connect runs into the 5 s bound. A
-    // new webs would find the port taken; only a restart of the hung one helps.
+    // not accepted within the 5 s bound (EINPROGRESS): a webs that no longer calls accept()
+    // still holds the port, and once the browsers waiting on it fill its listen queue, every
+    // connect runs into the bound. A new webs would find the port taken; only a restart of
+    // the hung one helps.
     if (watch.patience != 0) {
         --watch.patience;
         return;

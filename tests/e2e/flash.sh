@@ -43,6 +43,20 @@ in_device 'for o in -h2b -d2b -c2b; do "$TARNVEL" $o; done; dd if=/dev/zero of=/
            for o in -b2h -b2d -b2c; do "$TARNVEL" $o; done' >/dev/null
 check "save, spoil, restore: mtdblock0 is as it was" same "$(same "$T/mtd0" "$T/dev/mtdblock0")"
 
+# Started with descriptors 0, 1 or 2 closed, as daemons and init scripts leave them: the
+# restore from a blank backup area (a refusal on stderr) and a save (its line on stdout) leave
+# the flash as they leave it with all three open.
+blank_backup() { flash_reset; head -c $((0x2000)) /dev/zero | tr '\0' '\377' | dd of="$T/dev/mtdblock2" conv=notrunc status=none; }
+blank_backup
+in_device '"$TARNVEL" -b2h; "$TARNVEL" -h2b' >/dev/null 2>&1
+cp "$T/dev/mtdblock0" "$T/open0" && cp "$T/dev/mtdblock2" "$T/open2"
+for closed in '<&-' '>&-' '2>&-' '<&- >&-' '<&- 2>&-' '>&- 2>&-' '<&- >&- 2>&-'; do
+    blank_backup
+    in_device "\"\$TARNVEL\" -b2h $closed; \"\$TARNVEL\" -h2b $closed" >/dev/null 2>&1
+    check "-b2h, -h2b started with $closed: the flash as with all open" "same same" \
+        "$(same "$T/open0" "$T/dev/mtdblock0") $(same "$T/open2" "$T/dev/mtdblock2")"
+done
+
 flash_reset
 rm "$T/dev/mtdblock2"
 for row in "-h2b hw2backup" "-d2b def2backup" "-c2b cur2backup" "-b2h backup2hw" "-b2d backup2def" "-b2c backup2cur"; do

@@ -78,6 +78,26 @@ device_init() {
     for n in null zero full random urandom; do : >"$T/dev/$n"; done
 }
 
+# in_state STATE CMD...: runs CMD in a state its caller may leave it: STATE is deadout (stdout a
+# pipe whose reader has gone), nochld (SIGCHLD ignored) or noalrm (SIGALRM blocked), with
+# SIGPIPE at its default as a shell gives it. Exported, for in_device's scripts.
+in_state() {
+    python3 -c '
+import os, signal, sys
+state, argv = sys.argv[1], sys.argv[2:]
+signal.signal(signal.SIGPIPE, signal.SIG_DFL)
+if state == "deadout":
+    r, w = os.pipe()
+    os.close(r)
+    os.dup2(w, 1)
+elif state == "nochld":
+    signal.signal(signal.SIGCHLD, signal.SIG_IGN)
+elif state == "noalrm":
+    signal.pthread_sigmask(signal.SIG_BLOCK, [signal.SIGALRM])
+os.execvp(argv[0], argv)' "$@"
+}
+export -f in_state
+
 # A stand-in program: stand_in NAME <<'EOF' ... body ... EOF
 stand_in() {
     { echo '#!/bin/bash'; cat; } >"$T/bin/$1"

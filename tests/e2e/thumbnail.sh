@@ -13,6 +13,14 @@ jhead -mkexif "$T/p.jpg" >/dev/null
 jhead -rgt "$T/p.jpg" >/dev/null
 convert -size 320x240 gradient:green-yellow "$T/plain.jpg"
 
+# Started with SIGALRM blocked, -m still ends a jhead that hangs at its bound (60 s); it runs
+# in the background meanwhile, its stand-in hangs for 200 s.
+mkdir -p "$T/stuck/bin" "$T/stuck/disk"
+printf '#!/bin/sh\nexec sleep 200\n' >"$T/stuck/bin/jhead" && chmod +x "$T/stuck/bin/jhead"
+cp "$T/p.jpg" "$T/stuck/disk/p.jpg"
+(export PATH="$T/stuck/bin:$PATH" && private_cache in_state noalrm "$TARNVEL" -m "$T/stuck/disk" 2>"$T/stuck/err") &
+stuck=$!
+
 # Read from stdin: identify would take "[1]" or "%d" in a name as its own.
 size_of() { { identify -format '%wx%h\n' - <"$1"; } 2>/dev/null; }
 exif_date() { jhead "$1" | grep '^Date/Time'; }
@@ -75,6 +83,12 @@ if command -v strace >/dev/null; then
     private_cache strace -f -qq -e trace=execve -o "$T/trace" "$TARNVEL" -m "$U" >/dev/null 2>&1
     check "-m on an unchanged tree starts one jhead per document, nothing else" "$(command -v jhead)" "$(started "$T/trace")"
 fi
+
+# Started with SIGCHLD ignored (a parent's setting that exec keeps), -m still sees its programs end.
+mkdir -p "$T/nochld"
+cp "$T/p.jpg" "$T/nochld/a.jpg"
+private_cache in_state nochld "$TARNVEL" -m "$T/nochld" 2>/dev/null
+check "-m started with SIGCHLD ignored makes its thumbnail" 160x120 "$(size_of "$T/nochld/.thumbnail/a.jpg")"
 
 # --- names that must stay names ----------------------------------------------------------
 H=$T/hostile
@@ -275,4 +289,6 @@ SWAPPER
 else
     echo "# -e skipped: needs root and mount namespaces for /var/tmp/tmp.jpg"
 fi
+wait "$stuck"
+check "-m started with SIGALRM blocked ends a hung jhead at its bound" "tarnvel: -m: jhead ended after 60 s on $T/stuck/disk/p.jpg" "$(cat "$T/stuck/err")"
 finish

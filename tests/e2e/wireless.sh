@@ -63,14 +63,15 @@ stand_in reboot <<'EOF'
 echo "reboot $*" >>"$T/calls"
 EOF
 mkdir -p "$T/kproc"
-# channel FIELD: one "-k" run with FIELD in the driver's file; prints the tool's stdout.
+# channel FIELD [STATE]: one "-k" run with FIELD in the driver's file (started in_state STATE);
+# prints the tool's stdout.
 channel() {
     printf '%s' "$1" >"$T/kproc/auto_channel_switch"
     in_device '
         mount --bind "$T/kproc" /proc || exit 1
         [ "$(command -v reboot)" = "$T/bin/reboot" ] || { echo "reboot is not the stand-in" >&2; exit 1; }
         umask 022
-        "$TARNVEL" -k'
+        '"${2:+in_state $2}"' "$TARNVEL" -k'
 }
 check "-k with channel 6: nothing said" "" "$(channel '  6
 ')"
@@ -90,5 +91,8 @@ init.sh gw all driver=006006149
 init.sh gw all driver=006006149
 reboot 
 init.sh gw all driver=006006149" "$(cat "$T/calls")"
+: >"$T/calls"
+channel '000' deadout
+check "-k with 000 and a stdout nobody reads: still hands the list back" "init.sh gw all driver=006006149" "$(cat "$T/calls")"
 check "/var/wifi_channel_list is made as the shell's >> makes it" "644" "$(stat -c %a "$T/var/wifi_channel_list")"
 finish

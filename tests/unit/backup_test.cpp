@@ -173,25 +173,34 @@ TEST(Backup, ShortReadsWriteNothing)
     }
 }
 
-// A backup area never saved (0xFF or 0x00 throughout) fails the read, with a line on stderr;
-// anything else is restored, however nearly blank.
-TEST(Backup, BlankBackupAreasAreNotRestored)
+// An area never saved or wiped (0xFF or 0x00 throughout) fails the read of either direction,
+// with a line on stderr, and the other copy stays; anything else is copied, however nearly blank.
+TEST(Backup, BlankAreasAreNotCopied)
 {
     const std::tuple<int, std::string, bool> cases[] = {
         {3, std::string(0x2000, '\xff'), false}, {4, std::string(0x4000, '\0'), false},
         {5, std::string(0x4000, '\xff'), false}, {3, std::string(0x1fff, '\xff') + "x", true},
         {5, std::string(0x4000, '\x01'), true},  {4, std::string(0x2000, '\xff') + std::string(0x2000, '\0'), true},
+        {0, std::string(0x2000, '\xff'), false}, {1, std::string(0x4000, '\0'), false},
+        {2, std::string(0x4000, '\xff'), false}, {0, "x" + std::string(0x1fff, '\xff'), true},
     };
-    for (const auto& [area, bytes, restored] : cases) {
+    for (const auto& [area, bytes, copied] : cases) {
         Flash f;
         const Area& a = kAreas[area];
         const auto start = static_cast<std::size_t>(a.start);
-        f.host.write(kBackup, spliced(f.backup, start - 0x6000, bytes));
+        // What the area is read from, and what it would be written to.
+        const std::string& from = a.save ? kPart : kBackup;
+        const std::string& to = a.save ? kBackup : kPart;
+        const std::size_t from_at = a.save ? start : start - 0x6000;
+        const std::size_t to_at = a.save ? start - 0x6000 : start;
+        const std::string to_before = a.save ? f.backup : f.part;
+        f.host.write(from, spliced(a.save ? f.part : f.backup, from_at, bytes));
         std::string out;
         const std::string err = capture_stderr([&] { out = run(a); });
-        EXPECT_EQ(out, std::string(a.name) + (restored ? ":Write partition successful.\n\n" : ":read BACKUP error.\n"));
-        EXPECT_EQ(err.rfind("tarnvel: " + std::string(a.name) + ": ", 0) == 0, !restored) << err;
-        EXPECT_EQ(f.host.read(kPart), restored ? spliced(f.part, start, bytes) : f.part) << out;
+        const char* done = a.save ? ":Write to backup partition successful.\n\n" : ":Write partition successful.\n\n";
+        EXPECT_EQ(out, std::string(a.name) + (copied ? done : a.save ? ":read error.\n" : ":read BACKUP error.\n"));
+        EXPECT_EQ(err.rfind("tarnvel: " + std::string(a.name) + ": ", 0) == 0, !copied) << err;
+        EXPECT_EQ(f.host.read(to), copied ? spliced(to_before, to_at, bytes) : to_before) << out;
     }
 }
 

@@ -290,6 +290,26 @@ TEST(Thumbnails, NothingHalfMadeStays)
     }
 }
 
+// Programs that cannot be started (the process limit reached): said once for each folder.
+TEST(Thumbnails, FailedStartsAreSaidOnceAFolder)
+{
+    Device host;
+    for (const char* photo : {"/disk/a.jpg", "/disk/b.jpg", "/disk/sub/c.jpg", "/disk/sub/d.jpg"}) host.write(photo, kPhoto);
+    host.on_run = [](const std::vector<std::string>&) {
+        errno = EAGAIN;
+        return -1;
+    };
+    const std::string f = host.path("/disk");
+    const std::string err = dispatch_thumbnails("-m", f.c_str());
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
+    for (const char* folder : {"", "/sub"}) {
+        EXPECT_NE(err.find("tarnvel: -m: cannot start jhead for " + f + folder + "/"), std::string::npos) << err;
+    }
+    EXPECT_NE(err.find(": EAGAIN\n"), std::string::npos) << err;
+    EXPECT_EQ(host.commands.size(), 4u);
+    EXPECT_TRUE(names_in(host, "/disk/.thumbnail").empty());
+}
+
 TEST(Thumbnails, NoFolderDoesNothing)
 {
     FakeHost host;
