@@ -5,9 +5,13 @@
 #include "common/text.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,17 +25,34 @@ void set_disposition(int sig, void (*handler)(int))
     ::sigaction(sig, &action, nullptr);
 }
 
-// The bounded child, for the alarm handler: killing it from the handler itself leaves no gap
-// between arming the alarm and waiting in which the alarm could be missed.
-volatile pid_t bounded_child = 0;
+// The program being waited for, for the signal handlers: killing it from the handler itself
+// leaves no gap between arming the alarm and waiting in which the alarm could be missed.
+volatile pid_t running = 0;
 volatile sig_atomic_t bound_hit = 0;
 
 void end_bounded_child(int)
 {
-    if (bounded_child > 0) {
-        ::kill(bounded_child, SIGKILL);
+    if (running > 0) {
+        ::kill(running, SIGKILL);
         bound_hit = 1;
     }
+}
+
+// The signals that end the run cleanly (end_on_termination), and what they tidy.
+constexpr int kTermination[] = {SIGTERM, SIGINT, SIGHUP};
+sigset_t caught;
+void (*tidy_at_end)() = nullptr;
+
+void end_run(int sig)
+{
+    if (running > 0) {
+        ::kill(running, SIGKILL);
+        ::waitpid(running, nullptr, 0);
+    }
+    tidy_at_end();
+    // Ended by the signal, as its sender expects: the default action, once the handler returns.
+    set_disposition(sig, SIG_DFL);
+    ::kill(::getpid(), sig);
 }
 
 // Waits for `pid`, killing it once `limit` seconds (0: no bound) have passed.
@@ -44,7 +65,6 @@ int wait_for(pid_t pid, unsigned limit)
         sigemptyset(&wake.sa_mask);
         ::sigaction(SIGALRM, &wake, &saved);
         bound_hit = 0;
-        bounded_child = pid;
         ::alarm(limit);
     }
     int status = 0;
@@ -55,8 +75,8 @@ int wait_for(pid_t pid, unsigned limit)
             break;
         }
     }
+    running = 0;
     if (limit != 0) {
-        bounded_child = 0;
         ::alarm(0);
         ::sigaction(SIGALRM, &saved, nullptr);
         if (bound_hit != 0) return kRunTimedOut;
@@ -64,13 +84,35 @@ int wait_for(pid_t pid, unsigned limit)
     return result < 0 ? result : status;
 }
 
-// Starts `file` in a child made by vfork, which borrows the tool's memory until it has replaced
-// itself: no copy of the page tables on the device's slow core, and far less code than
-// posix_spawn. The child only opens, changes folder, duplicates, closes, execs, writes and
-// ends. It reports a failed exec through a pipe that the exec closes otherwise, so a program
-// that could not be started returns -1, not a child's exit status.
-int spawn_and_wait(const char* file, const char* const argv[], bool quiet, bool search_path, unsigned limit,
-                   int folder)
+// The program `name` as a path to start it by: a path as it is, a bare name looked up in the
+// absolute folders of PATH ("/bin:/usr/bin" when it is unset). An empty or relative entry
+// would name the current folder, and a program started in a folder of the disk would run
+// whatever a stranger put there as `jhead`. False, with errno ENOENT, when none holds it.
+bool find_program(const char* name, char (&out)[PATH_MAX])
+{
+    if (name[0] == '/') return fit_copy(out, name);
+    const char* path = std::getenv("PATH");
+    for (const char* entry = path != nullptr ? path : "/bin:/usr/bin"; *entry != '\0';) {
+        const char* end = std::strchr(entry, ':');
+        const std::size_t length = end != nullptr ? static_cast<std::size_t>(end - entry) : std::strlen(entry);
+        struct stat st;
+        if (entry[0] == '/' && fit_format(out, "%.*s/%s", static_cast<int>(length), entry, name) &&
+            ::stat(out, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0111) != 0)
+            return true;
+        entry += length + (end != nullptr ? 1 : 0);
+    }
+    errno = ENOENT;
+    return false;
+}
+
+// Starts the program at the path `file` in a child made by vfork, which borrows the tool's
+// memory until it has replaced itself: no copy of the page tables on the device's slow core,
+// and far less code than posix_spawn. Signals wait until the child has replaced itself (a
+// handler of the tool's must not run in it); the child gives back the dispositions the tool
+// changed and only opens, changes folder, duplicates, closes, execs, writes and ends. It
+// reports a failed exec through a pipe that the exec closes otherwise, so a program that could
+// not be started returns -1, not a child's exit status.
+int spawn_and_wait(const char* file, const char* const argv[], bool quiet, unsigned limit, int folder)
 {
     std::fflush(stdout);
     int report[2];
@@ -78,25 +120,29 @@ int spawn_and_wait(const char* file, const char* const argv[], bool quiet, bool 
     ::fcntl(report[1], F_SETFD, FD_CLOEXEC);
     // exec takes char* const[] for historical reasons; it never writes through them.
     auto* args = const_cast<char* const*>(argv);
+    sigset_t all;
+    sigset_t mask;
+    sigfillset(&all);
+    ::sigprocmask(SIG_BLOCK, &all, &mask);
     // posix_spawn would cost the device tool about 8 KB; the parent waits for the child anyway.
     const pid_t pid = ::vfork(); // NOLINT(clang-analyzer-security.insecureAPI.vfork)
     if (pid == 0) {
         // The child shares the parent's memory until the exec: it makes only the calls below,
-        // none of which changes that memory but errno. Its working folder and descriptors
-        // are its own.
+        // none of which changes that memory but errno. Its working folder, descriptors and
+        // signal dispositions are its own.
         // NOLINTBEGIN(clang-analyzer-unix.Vfork)
         ::close(report[0]);
         // The tool ignores SIGPIPE for itself; a program gets it as from any other parent.
         set_disposition(SIGPIPE, SIG_DFL);
+        for (const int sig : kTermination) {
+            if (sigismember(&caught, sig) == 1) set_disposition(sig, SIG_DFL);
+        }
+        ::sigprocmask(SIG_SETMASK, &mask, nullptr);
         const int null = quiet ? ::open("/dev/null", O_WRONLY) : -1;
         const bool placed = folder == kOwnFolder || ::fchdir(folder) == 0;
         if (placed && (!quiet || (null >= 0 && ::dup2(null, STDOUT_FILENO) == STDOUT_FILENO))) {
             if (null > STDOUT_FILENO) ::close(null);
-            if (search_path) {
-                ::execvp(file, args);
-            } else {
-                ::execv(file, args);
-            }
+            ::execv(file, args);
         }
         const int err = errno;
         while (::write(report[1], &err, sizeof err) < 0 && errno == EINTR) {
@@ -105,8 +151,11 @@ int spawn_and_wait(const char* file, const char* const argv[], bool quiet, bool 
         // NOLINTEND(clang-analyzer-unix.Vfork)
     }
     const int vfork_err = errno;
+    running = pid;
+    ::sigprocmask(SIG_SETMASK, &mask, nullptr);
     ::close(report[1]);
     if (pid < 0) {
+        running = 0;
         ::close(report[0]);
         errno = vfork_err;
         return -1;
@@ -126,15 +175,32 @@ int spawn_and_wait(const char* file, const char* const argv[], bool quiet, bool 
 
 int run_program(const char* const argv[], bool quiet, unsigned limit, int folder)
 {
-    return spawn_and_wait(argv[0], argv, quiet, true, limit, folder);
+    char file[PATH_MAX];
+    return find_program(argv[0], file) ? spawn_and_wait(file, argv, quiet, limit, folder) : -1;
 }
 
 int run_shell(const char* text)
 {
     const char* const argv[] = {"sh", "-c", text, nullptr};
-    const int status = spawn_and_wait("/bin/sh", argv, false, false, 0, kOwnFolder);
+    const int status = spawn_and_wait("/bin/sh", argv, false, 0, kOwnFolder);
     if (status == -1) refuse("cannot start /bin/sh for \"%s\": %s", text, errno_name(errno));
     return status;
+}
+
+void end_on_termination(void (*tidy)())
+{
+    tidy_at_end = tidy;
+    for (const int sig : kTermination) {
+        struct sigaction action {};
+        action.sa_handler = end_run;
+        sigfillset(&action.sa_mask);
+        struct sigaction before {};
+        ::sigaction(sig, nullptr, &before);
+        // One its caller ignores (nohup) stays ignored.
+        if (before.sa_handler == SIG_IGN) continue;
+        ::sigaction(sig, &action, nullptr);
+        sigaddset(&caught, sig);
+    }
 }
 
 void take_start_state()
