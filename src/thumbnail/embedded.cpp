@@ -100,47 +100,69 @@ long pread_at(void* source, std::uint32_t offset, unsigned char* buf, std::size_
 
 } // namespace
 
-Embedded embedded_thumbnail(ReadAt read_at, void* source)
+Header read_header(ReadAt read_at, void* source)
 {
+    Header header{Embedded::maybe, 0};
     unsigned char head[4];
     const long start = read_at(source, 0, head, 2);
-    if (start < 0) return Embedded::maybe;
     // Not a JPEG: whether the jhead in place makes something of it is its own affair.
-    if (start < 2 || head[0] != kMarker || head[1] != kStartOfImage) return Embedded::maybe;
+    if (start < 2 || head[0] != kMarker || head[1] != kStartOfImage) return header;
+    // Whether an Exif segment met so far may give jhead a thumbnail.
+    bool offers = false;
     std::uint32_t at = 2;
     for (unsigned seen = 0; seen < kMaxSegments; ++seen) {
         const long got = read_at(source, at, head, sizeof head);
-        if (got < 0) return Embedded::maybe;
-        // jhead stops at the end of the file with nothing saved.
-        if (got < 2) return Embedded::none;
+        if (got < 0) return header;
         // jhead skips stray bytes between segments; that is no file to be sure about.
-        if (head[0] != kMarker) return Embedded::maybe;
-        if (head[1] == kMarker) { // a fill byte
+        if (got >= 2 && head[0] != kMarker) return header;
+        if (got >= 2 && head[1] == kMarker) { // a fill byte
             ++at;
             continue;
         }
-        // The image data (or its end) follows: jhead has read every Exif segment there is.
-        if (head[1] == kStartOfScan || head[1] == kEndOfImage) return Embedded::none;
-        if (got < 4) return Embedded::none;
+        // The end of the file, or the image data (or its end) follows: jhead has read every
+        // Exif segment there is, and stops at the end of the file with nothing saved.
+        if (got < 4 || head[1] == kStartOfScan || head[1] == kEndOfImage) {
+            if (!offers) header.thumbnail = Embedded::none;
+            if (got == 4 && head[1] == kStartOfScan) header.scan = at + 2 + static_cast<std::uint32_t>(head[2] << 8 | head[3]);
+            return header;
+        }
         const std::size_t length = static_cast<std::size_t>(head[2] << 8 | head[3]);
-        if (length < 2) return Embedded::maybe;
+        if (length < 2) return header;
         const std::size_t body = length - 2;
         if (head[1] == kApp1) {
-            if (read_at(source, at + 4, segment, body) != static_cast<long>(body)) return Embedded::maybe;
+            if (read_at(source, at + 4, segment, body) != static_cast<long>(body)) return header;
             // strncmp, not memcmp: the device tool has strncmp already (the four bytes hold no NUL).
             if (body >= 4 && std::strncmp(reinterpret_cast<const char*>(segment), "Exif", 4) == 0) {
-                if (body < kExifHeader + 8) return Embedded::maybe;
-                if (exif_offers_thumbnail(segment + kExifHeader, body - kExifHeader)) return Embedded::maybe;
+                offers = offers || body < kExifHeader + 8 || exif_offers_thumbnail(segment + kExifHeader, body - kExifHeader);
             }
         }
         at += static_cast<std::uint32_t>(2 + length);
     }
-    return Embedded::maybe;
+    return header;
 }
 
-Embedded embedded_thumbnail(int fd)
+Embedded embedded_thumbnail(ReadAt read_at, void* source) { return read_header(read_at, source).thumbnail; }
+
+Embedded embedded_thumbnail(int fd) { return embedded_thumbnail(pread_at, &fd); }
+
+bool whole_jpeg(ReadAt read_at, void* source)
 {
-    return embedded_thumbnail(pread_at, &fd);
+    std::uint32_t at = read_header(read_at, source).scan;
+    if (at == 0) return false;
+    // Entropy-coded data holds no marker but restarts (a 0xFF in it is followed by 0x00): the
+    // first end-of-image marker after the scan's header ends the image.
+    unsigned char before = 0;
+    while (const long got = read_at(source, at, segment, sizeof segment)) {
+        if (got < 0) return false;
+        for (long i = 0; i < got; ++i) {
+            if (before == kMarker && segment[i] == kEndOfImage) return true;
+            before = segment[i];
+        }
+        at += static_cast<std::uint32_t>(got);
+    }
+    return false;
 }
+
+bool whole_jpeg(int fd) { return whole_jpeg(pread_at, &fd); }
 
 } // namespace tarnvel::thumbnail

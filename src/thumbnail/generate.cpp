@@ -57,19 +57,6 @@ bool tmp_path(const char* option, char (&out)[PATH_MAX], const char* logical)
     return false;
 }
 
-// Runs `walk` with this run's own work file, "/var/tmp/tarnvel.PID.jpg", removed at the end.
-int walk_with_work(char** argv, Walk walk)
-{
-    char own[32];
-    fit_format(own, "/var/tmp/tarnvel.%d.jpg", static_cast<int>(::getpid()));
-    char work[PATH_MAX];
-    if (argv[2] == nullptr || !tmp_path(walk.option, work, own)) return 0;
-    walk.work = work;
-    const int result = thumbnail::walk_tree(argv, walk);
-    ::unlink(work);
-    return result;
-}
-
 // The source is named relative to its folder, where the programs start; "./" keeps a name
 // beginning with '-' from being read as an option.
 HeapBuf relative(const char* name) { return join({"./", name}); }
@@ -86,12 +73,14 @@ void photo_to_72(const Walk& walk, Folder& here, const char* name, int)
 
     if (::unlink(tmp) != 0 && errno != ENOENT) refuse("%s: cannot remove %s: %s", walk.option, tmp, errno_name(errno));
     if (!may_hold_thumbnail(here, name)) return;
-    start(walk, here, name, true, "jhead", "-st", tmp, source.get());
+    start(walk, here, name, here.fd, true, "jhead", "-st", tmp, source.get());
     // No temporary file: the photo has no embedded thumbnail.
     if (!has_bytes(tmp) || thumbnail::thumbnail_present(here, name)) return;
     const char* out = walk.work;
-    if (start(walk, here, name, true, "jhead", "-st", tmp, source.get()) && thumbnail::make_work_file(walk) &&
-        start(walk, here, name, false, "convert", input.get(), "-sample", "72x72!", out))
+    // convert reads nothing on the disk, and looks files up where it starts: not beside the
+    // photo, where a stranger's "jpeg:" folder or policy.xml would stand.
+    if (start(walk, here, name, here.fd, true, "jhead", "-st", tmp, source.get()) && thumbnail::make_work_file(walk) &&
+        start(walk, here, name, walk.tmp, false, "convert", input.get(), "-sample", "72x72!", out))
         thumbnail::place_thumbnail(walk, here, name, out);
 }
 
@@ -114,8 +103,9 @@ void source_to_thumbnail(const Walk& walk, Folder& here, const char* name, int c
     const char* s = source.get();
     const char* w = walk.work;
     // -te and -dt only for what -st made.
-    if (thumbnail::make_work_file(walk) && start(walk, here, name, true, "jhead", "-st", w, s) && has_bytes(w) &&
-        start(walk, here, name, true, "jhead", "-te", s, w) && start(walk, here, name, true, "jhead", "-dt", w))
+    const int in = here.fd;
+    if (thumbnail::make_work_file(walk) && start(walk, here, name, in, true, "jhead", "-st", w, s) && has_bytes(w) &&
+        start(walk, here, name, in, true, "jhead", "-te", s, w) && start(walk, here, name, in, true, "jhead", "-dt", w))
         thumbnail::place_thumbnail(walk, here, thumb, w);
 }
 
@@ -123,13 +113,13 @@ void source_to_thumbnail(const Walk& walk, Folder& here, const char* name, int c
 
 int scan_photo(char** argv)
 {
-    return walk_with_work(argv, Walk{"-e", find_name, false, 0, photo_to_72, nullptr});
+    return thumbnail::walk_tree(argv, Walk{"-e", find_name, false, 0, photo_to_72, -1, nullptr});
 }
 
 int scan_photo_to_thumbnail(char** argv, int with_pdf)
 {
-    return walk_with_work(argv, Walk{"-m", with_pdf != 0 ? find_name_new : find_name, false, with_pdf,
-                                     source_to_thumbnail, nullptr});
+    return thumbnail::walk_tree(argv, Walk{"-m", with_pdf != 0 ? find_name_new : find_name, false, with_pdf,
+                                           source_to_thumbnail, -1, nullptr});
 }
 
 } // namespace tarnvel

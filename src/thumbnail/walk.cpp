@@ -12,6 +12,8 @@
 #include "thumbnail/walk.h"
 
 #include "common/entries.h"
+#include "common/fixed.h"
+#include "common/run.h"
 #include "common/text.h"
 #include "thumbnail/classify.h"
 #include "thumbnail/place.h"
@@ -21,6 +23,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,6 +58,31 @@ unsigned char type_of(int folder, const dirent64& entry)
 }
 
 int walk_folder(int fd, Path& path, const Folder* parent, const Visit* up, const Walk& walk);
+
+// This run's files in /var/tmp: its work file, and the name jhead gives it while rewriting it.
+// Whole paths, for the signal handler that removes them.
+char work_files[2][PATH_MAX];
+
+// What the run leaves in /var/tmp, and a temporary file it was writing on the disk, removed
+// (at its end, and from the handler of a signal that ends it).
+void drop_own_files()
+{
+    for (const char* file : work_files) {
+        if (file[0] != '\0') ::unlink(file);
+    }
+    drop_placing();
+}
+
+// Work files of runs that are gone (killed with SIGKILL, or crashed) that would hold the
+// device's memory for good: with the lock held, every "tarnvel.<digits>..." in /var/tmp is one.
+void drop_gone_runs(int tmp)
+{
+    FolderEntries entries(tmp);
+    while (const dirent64* entry = entries.next()) {
+        const char* name = entry->d_name;
+        if (std::strncmp(name, "tarnvel.", 8) == 0 && name[8] >= '0' && name[8] <= '9') ::unlinkat(tmp, name, 0);
+    }
+}
 
 // Walks the sub-folder `name` of `current`, whose path is in `path`.
 void descend(Folder& current, const char* name, Path& path, const Visit& here, const Walk& walk)
@@ -113,7 +141,7 @@ int walk_folder(int fd, Path& path, const Folder* parent, const Visit* up, const
 
 } // namespace
 
-int walk_tree(char** argv, const Walk& walk)
+int walk_tree(char** argv, Walk walk)
 {
     const char* folder = argv[2];
     if (folder == nullptr) return 0;
@@ -123,9 +151,25 @@ int walk_tree(char** argv, const Walk& walk)
         return 0;
     }
     path.length = std::strlen(path.text);
+    UniqueFd tmp = open_fixed("/var/tmp", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (tmp.valid()) {
+        ::flock(tmp.get(), LOCK_EX);
+        drop_gone_runs(tmp.get());
+    }
+    char own[32];
+    fit_format(own, "/var/tmp/tarnvel.%d.jpg", static_cast<int>(::getpid()));
+    if (!host::fixed_path(work_files[0], own) || !fit_format(work_files[1], "%s.t", work_files[0])) {
+        refuse("%s: the path of %s does not fit %zu bytes", walk.option, own, sizeof work_files[0]);
+        return 0;
+    }
+    end_on_termination(drop_own_files);
+    walk.tmp = tmp.get();
+    walk.work = work_files[0];
     // The folder named by the caller is taken as it is, links included; below it, none.
     const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    return fd < 0 ? 0 : walk_folder(fd, path, nullptr, nullptr, walk);
+    const int result = fd < 0 ? 0 : walk_folder(fd, path, nullptr, nullptr, walk);
+    drop_own_files();
+    return result;
 }
 
 bool open_thumbnails(const Walk& walk, Folder& folder)

@@ -39,7 +39,10 @@ struct Walk {
     int with_pdf;
     // Called for each regular file of class NAME_PHOTO or above, with the entry's name.
     void (*source)(const Walk& walk, Folder& folder, const char* name, int code);
-    // The generators' work file in the device's own /var/tmp (see make_work_file).
+    // Set by walk_tree: the device's own /var/tmp, held open, where the programs work and
+    // where a program that reads nothing on the disk starts; and in it this run's work file,
+    // "tarnvel.PID.jpg" (see make_work_file).
+    int tmp;
     const char* work;
 };
 
@@ -51,7 +54,14 @@ struct Walk {
 // level; a folder whose path would not fit PATH_MAX, or that cannot be opened for lack of
 // descriptors, is passed over with one stderr line. Returns 0 when argv[2] is missing or
 // does not open, else the result of closing it.
-int walk_tree(char** argv, const Walk& walk);
+//
+// Thumbnail runs on the device take turns: a script and a person may start them at once, and
+// on its one slow core a second run gains nothing beside the first. The walk holds a lock on
+// /var/tmp for all its work (a run that waits says nothing), so what it finds there named as
+// a run's work file, and any temporary file in a thumbnail folder, was left by a run that is
+// gone, and goes. SIGTERM, SIGINT and SIGHUP end it cleanly: the program it waits for ended,
+// its work files and the temporary file it was writing removed.
+int walk_tree(char** argv, Walk walk);
 
 // Opens `folder`'s ".thumbnail", making it first (mode 0777 less the umask) when it is
 // missing. False when what stands there is not a real folder, or it cannot be made or opened:
@@ -82,16 +92,17 @@ void report_unfinished(const Walk& walk, Folder& folder, const char* program, co
 // milliseconds; one still running after this is stuck on a hostile file.
 inline constexpr unsigned kProgramLimit = 60;
 
-// Starts the program words[0] with the arguments that follow, without a shell, in `folder`
-// (its source is named "./NAME"), and waits at most kProgramLimit seconds; its stdout goes to
-// /dev/null when `quiet`. True when it ran to the end with exit status 0; one stderr line
-// when it had to be ended or could not be started. `name` is the folder's entry it works on,
-// for that line.
+// Starts the program words[0] with the arguments that follow, without a shell, in the open
+// folder `where` (the disk's `folder` when it reads the source there as "./NAME", walk.tmp
+// when it reads nothing on the disk), and waits at most kProgramLimit seconds; its stdout
+// goes to /dev/null when `quiet`. True when it ran to the end with exit status 0; one stderr
+// line when it had to be ended or could not be started. `name` is the folder's entry it works
+// on, for that line.
 template <typename... Words>
-bool start(const Walk& walk, Folder& folder, const char* name, bool quiet, Words... words)
+bool start(const Walk& walk, Folder& folder, const char* name, int where, bool quiet, Words... words)
 {
     const char* const argv[] = {words..., nullptr};
-    const int status = host::get().run(argv, quiet, kProgramLimit, folder.fd);
+    const int status = host::get().run(argv, quiet, kProgramLimit, where);
     if (status != 0) report_unfinished(walk, folder, argv[0], name, status);
     return status == 0;
 }

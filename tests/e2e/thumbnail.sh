@@ -13,14 +13,6 @@ jhead -mkexif "$T/p.jpg" >/dev/null
 jhead -rgt "$T/p.jpg" >/dev/null
 convert -size 320x240 gradient:green-yellow "$T/plain.jpg"
 
-# Started with SIGALRM blocked, -m still ends a jhead that hangs at its bound (60 s); it runs
-# in the background meanwhile, its stand-in hangs for 200 s.
-mkdir -p "$T/stuck/bin" "$T/stuck/disk"
-printf '#!/bin/sh\nexec sleep 200\n' >"$T/stuck/bin/jhead" && chmod +x "$T/stuck/bin/jhead"
-cp "$T/p.jpg" "$T/stuck/disk/p.jpg"
-(export PATH="$T/stuck/bin:$PATH" && private_cache in_state noalrm "$TARNVEL" -m "$T/stuck/disk" 2>"$T/stuck/err") &
-stuck=$!
-
 # Read from stdin: identify would take "[1]" or "%d" in a name as its own.
 size_of() { { identify -format '%wx%h\n' - <"$1"; } 2>/dev/null; }
 exif_date() { jhead "$1" | grep '^Date/Time'; }
@@ -161,6 +153,14 @@ check "-m: a dangling thumbnail link stays as it was" "$T/hostile-dangling thumb
 # --- "-e": 72 by 72 samples, through /var/tmp/tmp.jpg of the simulated device -------------
 if [ "$(id -u)" -eq 0 ] && unshare --mount --net true 2>/dev/null; then
     device_init
+    # Started with SIGALRM blocked, -m still ends a jhead that hangs at its bound (60 s). It runs
+    # meanwhile in a device of its own (thumbnail runs take turns), its jhead hangs for 200 s.
+    S=$T/stuck
+    mkdir -p "$S/disk" && T=$S device_init && cp "$T/p.jpg" "$S/disk/p.jpg"
+    printf '#!/bin/sh\nexec sleep 200\n' >"$S/bin/jhead" && chmod +x "$S/bin/jhead"
+    T=$S in_device 'in_state noalrm "$TARNVEL" -m "$T/disk" 2>"$T/err"' &
+    stuck=$!
+
     E=$T/e
     mkdir -p "$E/sub"
     cp "$T/p.jpg" "$E/IMG.JPG"
@@ -188,6 +188,50 @@ if [ "$(id -u)" -eq 0 ] && unshare --mount --net true 2>/dev/null; then
     jhead -rt "$T/red.ppm" "$P/x.jpg" >/dev/null
     in_device "\"\$TARNVEL\" -e '$P' >/dev/null 2>&1"
     check "-e: a thumbnail that is no JPEG gives no sample, not even an empty file" "./.thumbnail" "$(cd "$P" && find . -path './.thumbnail*')"
+
+    # A full /var/tmp (the device's memory): jhead exits 0 with its output cut short. Whatever
+    # the room, no cut thumbnail is placed; once there is room, all are whole.
+    F=$T/fulltmp
+    mkdir -p "$F"
+    convert -size 320x240 xc: +noise Random "$F/n1.jpg" && jhead -mkexif "$F/n1.jpg" >/dev/null && jhead -rgt "$F/n1.jpg" >/dev/null
+    (cd "$T" && cp "$F/n1.jpg" nref.src && jhead -st nref.jpg nref.src && jhead -te nref.src nref.jpg && jhead -dt nref.jpg) >/dev/null
+    cp "$F/n1.jpg" "$F/n2.jpg" && cp "$F/n1.jpg" "$F/n3.jpg"
+    cut=0
+    for size in 36k 44k 52k 60k; do
+        in_device "mount -t tmpfs -o size=$size tmpfs /var/tmp && \"\$TARNVEL\" -m '$F' 2>>'$T/fulltmp.err'"
+        for f in "$F"/.thumbnail/*; do [ -e "$f" ] && ! cmp -s "$f" "$T/nref.jpg" && cut=$((cut + 1)); done
+        rm -rf "$F/.thumbnail"
+    done
+    in_device "\"\$TARNVEL\" -m '$F' 2>/dev/null"
+    check "full /var/tmp: what jhead cut is refused, never placed; with room all are whole" "yes 0 3" \
+        "$(grep -q 'not a whole JPEG$' "$T/fulltmp.err" && echo yes) $cut $(for f in "$F"/.thumbnail/*; do cmp -s "$f" "$T/nref.jpg" && echo; done | wc -l)"
+
+    # The programs are the device's own: with PATH unset, with an empty entry or with ".",
+    # executables named jhead and convert beside the photo and in the working folder never run.
+    X=$T/planted
+    mkdir -p "$X/photos" "$X/cwd"
+    cp "$T/p.jpg" "$X/photos/a.jpg"
+    for f in {photos,cwd}/{jhead,convert}; do printf '#!/bin/sh\ntouch "%s/ran"\n' "$X" >"$X/$f" && chmod +x "$X/$f"; done
+    for path in unset ":/usr/bin:/bin" ".:/usr/bin:/bin"; do
+        rm -rf "$X/photos/.thumbnail"
+        in_device "cd '$X/cwd' && $([ "$path" = unset ] && echo "unset PATH;" || echo "PATH='$path'") \"\$TARNVEL\" -e '$X/photos' 2>/dev/null"
+        check "-e with PATH $path: the device's programs ran, no planted one" "72x72 no" \
+            "$(size_of "$X/photos/.thumbnail/a.jpg") $([ -e "$X/ran" ] && echo yes || echo no)"
+    done
+
+    # convert reads nothing on the disk and starts where the device owns: a stranger's "jpeg:"
+    # (a link to /) and configuration files beside the photo are never looked at.
+    if command -v strace >/dev/null && native "convert's look-ups"; then
+        C=$T/lookups
+        mkdir -p "$C"
+        cp "$T/p.jpg" "$C/a.jpg"
+        ln -s / "$C/jpeg:"
+        for f in delegates policy colors type; do echo '<x/>' >"$C/$f.xml"; done
+        in_device "strace -f -qq -y -e trace=%file,fchdir -o '$T/convert.trace' \"\$TARNVEL\" -e '$C' 2>/dev/null"
+        convert_pid=$(grep -m1 'execve("[^"]*/convert"' "$T/convert.trace" | cut -d' ' -f1)
+        check "-e: convert starts in /var/tmp, looks at nothing beside the photo" "/var/tmp 0" \
+            "$(grep "^$convert_pid .*fchdir(" "$T/convert.trace" | sed 's/.*<\(.*\)>.*/\1/') $(grep "^$convert_pid " "$T/convert.trace" | grep -c "$C")"
+    fi
 
     # Renames racing both walks: the photo folder and its thumbnail folder swapped, as fast as
     # the kernel lets a stranger, with links to a folder off the disk (which holds a photo).
@@ -219,12 +263,12 @@ SWAPPER
 
     # Cards that fill up or fail while -m writes: a thumbnail on the card is whole (byte for
     # byte what jhead makes of the photo by hand) or absent, and the next run makes the rest.
-    # card NAME IMAGE: an ext2 card (no entry types in its folders: ext2 without the filetype
+    # card NAME IMAGE [SIZE INODES]: an ext2 card (no entry types in its folders: ext2 without the filetype
     # feature) in IMAGE on a loop device, mounted on $T/NAME. Its blocks are the size of a page:
     # the loop device takes a write to its file that is cut short for done, and a block that
     # fills a page of its own is written whole or not at all.
     card() {
-        truncate -s 8M "$2" && mkfs.ext2 -q -F -b 4096 -N 128 -m 0 -O ^filetype "$2" || return 1
+        truncate -s "${3:-8M}" "$2" && mkfs.ext2 -q -F -b 4096 -N "${4:-128}" -m 0 -O ^filetype "$2" || return 1
         local dev
         dev=$(losetup -f --show "$2") || return 1
         cleanups+=("losetup -d $dev")
@@ -283,12 +327,66 @@ SWAPPER
         check "failing card: what it kept is whole" "whole" "$(echo "$made" | cut -d' ' -f2)"
         private_cache "$TARNVEL" -m "$T/failing" 2>/dev/null
         check "failing card, back: the next -m makes the rest, no temporary file stays" "40 whole 0" "$(whole "$T/failing")"
+
+        # Thumbnail runs side by side (a script and a person at once): 200 photos in four
+        # folders, each with one of ten embedded thumbnails and an Exif time of its own. Every
+        # thumbnail is its own photo's (what jhead or convert makes of it by hand), and nothing
+        # temporary stays on the card or in /var/tmp.
+        card together "$T/together.img" 24M 1024
+        python3 - "$T/thumbs" <<'PPM'
+import os, sys
+os.makedirs(sys.argv[1])
+for k in range(10):
+    with open(os.path.join(sys.argv[1], 't%d.ppm' % k), 'wb') as f:
+        f.write(b'P6 16 12 255\n' + bytes([k * 25, 255 - k * 25, k * 7]) * 192)
+PPM
+        mogrify -format jpg "$T/thumbs"/*.ppm
+        for k in $(seq 0 9); do convert "jpeg:$T/thumbs/t$k.jpg" -sample '72x72!' "$T/thumbs/e$k.jpg"; done
+        mkdir -p "$T"/together/d{0..3} "$T/thumbs/src" "$T/thumbs/m"
+        for i in $(seq 0 199); do
+            cp "$T/p.jpg" "$T/thumbs/src/p$i.jpg"
+            jhead -q "$(printf -- '-ts2020:01:01-00:%02d:%02d' $((i / 60)) $((i % 60)))" "$T/thumbs/src/p$i.jpg"
+        done
+        # The photos whose number ends in K get thumbnail K; the reference thumbnails m/pI.jpg
+        # are what jhead makes of each by hand ("&i" stands for the file jhead is at).
+        for k in $(seq 0 9); do jhead -q -rt "$T/thumbs/t$k.jpg" "$T/thumbs/src"/p*"$k".jpg; done
+        (cd "$T/thumbs/src" && jhead -st '../m/&i' ./*.jpg && cd ../m && jhead -te '../src/&i' ./*.jpg && jhead -dt ./*.jpg) >/dev/null
+        for i in $(seq 0 199); do cp "$T/thumbs/src/p$i.jpg" "$T/together/d$((i % 4))/"; done
+        # wrong: "WRONG PARTS WORK" for the card: photos without their own thumbnail, temporary
+        # files on the card, and work files in /var/tmp.
+        wrong() {
+            local n=0 i f
+            for i in $(seq 0 199); do
+                f=$T/together/d$((i % 4))/.thumbnail/p$i.jpg
+                cmp -s "$f" "$T/thumbs/m/p$i.jpg" || cmp -s "$f" "$T/thumbs/e$((i % 10)).jpg" || n=$((n + 1))
+            done
+            echo "$n $(find "$T/together" -name .tarnvel.part | wc -l) $(find "$T/var/tmp" -maxdepth 1 -name 'tarnvel.*' | wc -l)"
+        }
+        for round in "-m -m" "-m -m -m" "-m -m -m -m" "-m -e" "-e -e"; do
+            find "$T/together" -path '*/.thumbnail/*' -delete
+            in_device "for o in $round; do \"\$TARNVEL\" \$o '$T/together' 2>/dev/null & done; wait"
+            check "$round at once: every thumbnail its own photo's, nothing temporary left" "0 0 0" "$(wrong)"
+        done
+
+        # Runs ended at random moments by SIGTERM, SIGINT, SIGHUP, or SIGKILL (with their
+        # programs; nothing can tidy after it but the next run), then one run to its end.
+        find "$T/together" -path '*/.thumbnail/*' -delete
+        in_device "
+            signals=(TERM INT HUP KILL)
+            for i in \$(seq 30); do
+                setsid \"\$TARNVEL\" \$([ \$((i % 3)) -eq 0 ] && echo -e || echo -m) '$T/together' 2>/dev/null &
+                sleep 0.\$((RANDOM % 10))
+                if [ \$((i % 4)) -eq 3 ]; then kill -KILL -- -\$!; else kill -\${signals[i % 4]} \$!; fi
+                wait \$!
+            done
+            \"\$TARNVEL\" -m '$T/together' 2>/dev/null"
+        check "30 runs killed, then one to its end: every thumbnail its own photo's, nothing temporary left" "0 0 0" "$(wrong)"
     else
         echo "# cards skipped: no loop devices"
     fi
+    wait "$stuck"
+    check "-m started with SIGALRM blocked ends a hung jhead at its bound" "tarnvel: -m: jhead ended after 60 s on $S/disk/p.jpg" "$(cat "$S/err")"
 else
     echo "# -e skipped: needs root and mount namespaces for /var/tmp/tmp.jpg"
 fi
-wait "$stuck"
-check "-m started with SIGALRM blocked ends a hung jhead at its bound" "tarnvel: -m: jhead ended after 60 s on $T/stuck/disk/p.jpg" "$(cat "$T/stuck/err")"
 finish

@@ -1,6 +1,7 @@
 // The first bytes of a photo on the shared disk, as the thumbnail runs read them to decide
-// whether jhead could find an embedded thumbnail: any bytes, read in the pieces the check
-// asks for. The check must never read outside what it was given.
+// whether jhead could find an embedded thumbnail, and a thumbnail as they read it to decide
+// whether it is whole: any bytes, read in the pieces the checks ask for. The checks must never
+// read outside what they were given.
 #include "thumbnail/embedded.h"
 
 #include <cstring>
@@ -27,5 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     Bytes bytes{data, size};
     tarnvel::thumbnail::embedded_thumbnail(read_at, &bytes);
+    tarnvel::thumbnail::whole_jpeg(read_at, &bytes);
     return 0;
 }

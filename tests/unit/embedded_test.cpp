@@ -67,3 +67,31 @@ TEST(Embedded, AnswerAgreesWithJhead)
     fs::remove_all(dir);
     if (!have_jhead) GTEST_SKIP() << "no jhead here to hold the answers against";
 }
+
+// Only a whole JPEG is placed: what jhead leaves cut short when /var/tmp is full is not whole.
+TEST(Embedded, WholeJpegs)
+{
+    const std::string camera = jpeg_file({});
+    const std::size_t scan = camera.find("\xFF\xDA");
+    const std::pair<std::string, bool> cases[] = {
+        {camera, true},
+        {jpeg_file({.thumbnail = false}), true},
+        {camera + std::string(300, '\0'), true},                 // padded after its end
+        {camera.substr(0, camera.size() - 1) + "\xFF\xFF\xD9", true}, // a fill byte before its end
+        {camera.substr(0, camera.size() - 2), false},            // cut in the image data
+        {camera.substr(0, scan + 4), false},                     // cut in the scan's header
+        {camera.substr(0, scan), false},                         // cut before the scan
+        {camera.substr(0, 40), false},                           // cut in the Exif segment
+        {"\xFF\xD8\xFF\xD9", false},                             // no scan
+        {"%PDF-1.4\n\xFF\xD9", false},
+        {"", false},
+    };
+    const fs::path file = fs::temp_directory_path() / ("tarnvel-whole-" + std::to_string(::getpid()));
+    for (const auto& [bytes, whole] : cases) {
+        std::ofstream(file, std::ios::binary) << bytes;
+        const int fd = ::open(file.c_str(), O_RDONLY);
+        EXPECT_EQ(whole_jpeg(fd), whole) << bytes.size() << " bytes";
+        ::close(fd);
+    }
+    fs::remove(file);
+}

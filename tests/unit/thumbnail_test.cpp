@@ -24,12 +24,16 @@ using tarnvel::test::capture_stderr;
 using tarnvel::test::capture_stdout;
 using tarnvel::test::FakeHost;
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 
 namespace {
 
 // A photo with an embedded thumbnail, and one without.
 const std::string kPhoto = tarnvel::test::jpeg_file({});
 const std::string kPlain = tarnvel::test::jpeg_file({.thumbnail = false});
+// The smallest whole JPEGs: what jhead extracts from kPhoto, and what convert samples.
+const std::string kThumb = "\xFF\xD8\xFF\xDA\0\2thumb\xFF\xD9"s;
+const std::string kSample = "\xFF\xD8\xFF\xDA\0\2" "72x72\xFF\xD9"s;
 
 // Runs the dispatcher with OPTION and FOLDER (none when null); returns stderr. stdout must
 // stay empty.
@@ -68,7 +72,7 @@ struct Device : FakeHost {
 };
 
 // Acts out jhead and convert in the folder they were started in: kPhoto carries an embedded
-// thumbnail ("thumb"), a file that is no JPEG fails; -te and -dt mark the file they change.
+// thumbnail (kThumb), a file that is no JPEG fails; -te and -dt mark the file they change.
 void act_out_tools(FakeHost& host)
 {
     host.on_run = [](const std::vector<std::string>& argv) {
@@ -76,11 +80,11 @@ void act_out_tools(FakeHost& host)
             std::ifstream in(path, std::ios::binary);
             return std::string(std::istreambuf_iterator<char>(in), {});
         };
-        if (argv[0] == "convert") std::ofstream(argv[4]) << "72x72";
+        if (argv[0] == "convert") std::ofstream(argv[4]) << kSample;
         if (argv[1] == "-te") std::ofstream(argv[3], std::ios::app) << "+exif";
         if (argv[1] == "-dt") std::ofstream(argv[2], std::ios::app) << "-thumb";
         if (argv[1] != "-st") return 0;
-        if (read(argv[3]) == kPhoto) std::ofstream(argv[2]) << "thumb";
+        if (read(argv[3]) == kPhoto) std::ofstream(argv[2]) << kThumb;
         return read(argv[3]).rfind("\xFF\xD8", 0) == 0 ? 0 : 1 << 8;
     };
 }
@@ -221,7 +225,7 @@ TEST(Thumbnails, MissingThumbnailCommands)
         const bool made = c.programs == 3 || c.before;
         EXPECT_EQ(names_in(host, "/disk/.thumbnail"), made ? std::vector<std::string>{c.thumb} : std::vector<std::string>{}) << c.file;
         if (made) {
-            EXPECT_EQ(host.read(std::string("/disk/.thumbnail/") + c.thumb), c.programs == 3 ? "thumb+exif-thumb" : c.before);
+            EXPECT_EQ(host.read(std::string("/disk/.thumbnail/") + c.thumb), c.programs == 3 ? kThumb + "+exif-thumb" : c.before);
         }
     }
 }
@@ -248,31 +252,34 @@ TEST(Thumbnails, UnchangedTreeStartsNothing)
     const std::string f = host.path("/disk");
     EXPECT_EQ(dispatch_thumbnails("-m", f.c_str()), "");
     EXPECT_EQ(std::count_if(host.commands.begin(), host.commands.end(), [](const std::string& c) { return c.find("jhead -st") != std::string::npos; }), 8);
-    EXPECT_EQ(host.read("/disk/2019/trip.jpg/.thumbnail/B.JPEG"), "thumb+exif-thumb");
+    EXPECT_EQ(host.read("/disk/2019/trip.jpg/.thumbnail/B.JPEG"), kThumb + "+exif-thumb");
 
     host.commands.clear();
     EXPECT_EQ(dispatch_thumbnails("-m", f.c_str()), "");
     EXPECT_TRUE(host.commands.empty());
 }
 
-// A program that outruns its bound or fails: the thumbnail's name is not created, nothing
-// half-made or temporary stays (not even what an earlier pull kept), and the walk goes on.
+// A program that outruns its bound, fails, or leaves its output cut short (a full /var/tmp):
+// the thumbnail's name is not created, nothing half-made or temporary stays (not even what a
+// run that is gone left), and the walk goes on.
 TEST(Thumbnails, NothingHalfMadeStays)
 {
     struct Case {
         const char* program; // the step that goes wrong for a.jpg
-        int status;
+        int status;          // 0: it cuts the work file short
         const char* err;     // F stands for the folder
     };
     const Case cases[] = {
         {"-te", kRunTimedOut, "tarnvel: -m: jhead ended after 60 s on F/a.jpg\n"},
         {"-dt", 1 << 8, ""},
+        {"-dt", 0, "tarnvel: -m: cannot write F/.thumbnail/a.jpg: not a whole JPEG\n"},
     };
     for (const Case& c : cases) {
         Device host;
         host.write("/disk/a.jpg", kPhoto);
         host.write("/disk/b.jpg", kPhoto);
         host.write("/disk/.thumbnail/.tarnvel.part", "kept by a pulled card");
+        host.write("/var/tmp/tarnvel.1.jpg.t", "kept by a run that was killed");
         const std::string f = host.path("/disk");
         act_out_tools(host);
         auto tools = host.on_run;
@@ -280,13 +287,15 @@ TEST(Thumbnails, NothingHalfMadeStays)
         host.on_run = [&](const std::vector<std::string>& argv) {
             if (argv[1] == "-st") source = argv[3];
             const int status = tools(argv);
-            return source == "./a.jpg" && argv[1] == c.program ? c.status : status;
+            if (source != "./a.jpg" || argv[1] != c.program) return status;
+            if (c.status == 0) fs::resize_file(argv.back(), 9);
+            return c.status;
         };
         std::string want = c.err;
         if (!want.empty()) want.replace(want.find(" F/") + 1, 1, f);
         EXPECT_EQ(dispatch_thumbnails("-m", f.c_str()), want) << c.program;
         EXPECT_EQ(names_in(host, "/disk/.thumbnail"), std::vector<std::string>{"b.jpg"}) << c.program;
-        EXPECT_FALSE(fs::exists(host.work())) << c.program;
+        EXPECT_TRUE(names_in(host, "/var/tmp").empty()) << c.program;
     }
 }
 
@@ -352,10 +361,11 @@ TEST(Thumbnails, SampledThumbnailCommands)
 
         const std::string extract = "run: jhead -st " + tmp + " ./" + c.file + " >/dev/null (in " + f + ")";
         const std::vector<std::string> all = {extract, extract,
-                                              "run: convert jpeg:" + tmp + " -sample 72x72! " + host.work() + " (in " + f + ")"};
+                                              "run: convert jpeg:" + tmp + " -sample 72x72! " + host.work() + " (in " +
+                                                  host.path("/var/tmp") + ")"};
         EXPECT_EQ(host.commands, std::vector<std::string>(all.begin(), all.begin() + c.programs)) << c.file;
         if (c.made || c.programs == 3) {
-            EXPECT_EQ(host.read(std::string("/disk/.thumbnail/") + c.file), c.made ? "old" : "72x72");
+            EXPECT_EQ(host.read(std::string("/disk/.thumbnail/") + c.file), c.made ? "old" : kSample);
         }
         EXPECT_FALSE(fs::exists(host.work())) << c.file;
     }
