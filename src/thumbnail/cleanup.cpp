@@ -65,7 +65,7 @@ void drop_orphan(const Walk& walk, Folder& here, const char* name, int)
 
 int Thumbnail_del_chk(char** argv, int with_pdf)
 {
-    return thumbnail::walk_tree(argv, Walk{"-m", find_name, true, with_pdf, drop_orphan, -1, nullptr});
+    return thumbnail::walk_tree(argv, Walk{"-m", find_name, true, with_pdf, drop_orphan, -1, nullptr, nullptr});
 }
 
 } // namespace tarnvel

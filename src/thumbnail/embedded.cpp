@@ -102,11 +102,17 @@ long pread_at(void* source, std::uint32_t offset, unsigned char* buf, std::size_
 
 Header read_header(ReadAt read_at, void* source)
 {
-    Header header{Embedded::maybe, 0};
+    Header header{Embedded::maybe, false, kUnknown};
     unsigned char head[4];
     const long start = read_at(source, 0, head, 2);
-    // Not a JPEG: whether the jhead in place makes something of it is its own affair.
-    if (start < 2 || head[0] != kMarker || head[1] != kStartOfImage) return header;
+    if (start < 0) return header;
+    // Not a JPEG: jhead says so from its first two bytes; whether the jhead in place makes
+    // something of it is its own affair.
+    if (start < 2 || head[0] != kMarker || head[1] != kStartOfImage) {
+        header.read = static_cast<std::uint32_t>(start);
+        return header;
+    }
+    header.jpeg = true;
     // Whether an Exif segment met so far may give jhead a thumbnail.
     bool offers = false;
     std::uint32_t at = 2;
@@ -123,7 +129,7 @@ Header read_header(ReadAt read_at, void* source)
         // Exif segment there is, and stops at the end of the file with nothing saved.
         if (got < 4 || head[1] == kStartOfScan || head[1] == kEndOfImage) {
             if (!offers) header.thumbnail = Embedded::none;
-            if (got == 4 && head[1] == kStartOfScan) header.scan = at + 2 + static_cast<std::uint32_t>(head[2] << 8 | head[3]);
+            if (got == 4 && head[1] == kStartOfScan) header.read = at + 2 + static_cast<std::uint32_t>(head[2] << 8 | head[3]);
             return header;
         }
         const std::size_t length = static_cast<std::size_t>(head[2] << 8 | head[3]);
@@ -141,14 +147,15 @@ Header read_header(ReadAt read_at, void* source)
     return header;
 }
 
-Embedded embedded_thumbnail(ReadAt read_at, void* source) { return read_header(read_at, source).thumbnail; }
+Header read_header(int fd) { return read_header(pread_at, &fd); }
 
-Embedded embedded_thumbnail(int fd) { return embedded_thumbnail(pread_at, &fd); }
+Embedded embedded_thumbnail(ReadAt read_at, void* source) { return read_header(read_at, source).thumbnail; }
 
 bool whole_jpeg(ReadAt read_at, void* source)
 {
-    std::uint32_t at = read_header(read_at, source).scan;
-    if (at == 0) return false;
+    const Header header = read_header(read_at, source);
+    if (!header.jpeg || header.read == kUnknown) return false;
+    std::uint32_t at = header.read;
     // Entropy-coded data holds no marker but restarts (a 0xFF in it is followed by 0x00): the
     // first end-of-image marker after the scan's header ends the image.
     unsigned char before = 0;

@@ -21,22 +21,28 @@ enum class Embedded {
 // -1 on an error.
 using ReadAt = long (*)(void* source, std::uint32_t offset, unsigned char* buf, std::size_t size);
 
-// What a file's segments say, read as jhead reads them up to the image data.
+// What a file's first bytes say, read as jhead reads them.
 struct Header {
     Embedded thumbnail;
-    // Where the image data begins: just past the start-of-scan segment, when the segments lead
-    // to one as jhead reads them (its length may run past the end of the file); else 0.
-    std::uint32_t scan;
+    // Whether the file begins as a JPEG does.
+    bool jpeg;
+    // How many of its first bytes jhead reads before it knows all it will say of the file: up to
+    // the end of the start-of-scan segment of a JPEG (where its image data begins), the first
+    // two of anything else (fewer in a shorter file); kUnknown when the segments do not lead to
+    // a start of scan as jhead reads them, or the file could not be read. The length of the
+    // start-of-scan segment may run past the end of the file.
+    std::uint32_t read;
 };
+inline constexpr std::uint32_t kUnknown = 0xFFFFFFFF;
 
-// The header of the bytes that `read_at` gives. Reads the segment headers and each Exif
-// segment (at most 64 KiB) into one fixed buffer; safe on any bytes.
+// The header of the bytes that `read_at` gives, and of the open file `fd` (read with pread;
+// its offset is left alone). Reads the segment headers and each Exif segment (at most 64 KiB)
+// into one fixed buffer; safe on any bytes.
 Header read_header(ReadAt read_at, void* source);
+Header read_header(int fd);
 
-// The thumbnail answer alone, for the bytes that `read_at` gives, and for the open file `fd`
-// (read with pread; its offset is left alone).
+// The thumbnail answer alone, for the bytes that `read_at` gives.
 Embedded embedded_thumbnail(ReadAt read_at, void* source);
-Embedded embedded_thumbnail(int fd);
 
 // Whether the bytes are a whole JPEG: from the start-of-image marker, segments whose lengths
 // fit lead to a start of scan, and an end-of-image marker follows it (anything may follow that:

@@ -27,11 +27,18 @@ char chunk[4096];
 // The thumbnail folder whose temporary file is being written, for the signal handler.
 volatile int placing = -1;
 
-// Copies all of `from` to `to`: true when every byte of its `size` was read and written.
-bool copy_all(int from, int to, off_t size)
+} // namespace
+
+bool copy_bytes(int from, int to, off_t size)
 {
-    off_t copied = 0;
-    while (const std::size_t got = read_full(from, chunk, sizeof chunk)) {
+    for (off_t copied = 0; copied < size;) {
+        const off_t left = size - copied;
+        const std::size_t got = read_full(from, chunk, left < off_t{sizeof chunk} ? static_cast<std::size_t>(left) : sizeof chunk);
+        // Short of the size: a read failed, or the file changed under the copy.
+        if (got == 0) {
+            errno = EIO;
+            return false;
+        }
         for (std::size_t done = 0; done < got;) {
             const ssize_t put = ::write(to, chunk + done, got - done);
             if (put < 0 && errno == EINTR) continue;
@@ -40,12 +47,8 @@ bool copy_all(int from, int to, off_t size)
         }
         copied += static_cast<off_t>(got);
     }
-    // Short of the size: a read failed, or the work file changed under the copy.
-    if (copied != size) errno = EIO;
-    return copied == size;
+    return true;
 }
-
-} // namespace
 
 void drop_leftover(int thumbs) { ::unlinkat(thumbs, kPart, 0); }
 
@@ -69,7 +72,7 @@ bool place_thumbnail(const Walk& walk, const Folder& folder, const char* name, c
     drop_leftover(thumbs);
     errno = 0;
     UniqueFd out(::openat(thumbs, kPart, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-    bool whole = out.valid() && copy_all(in.get(), out.get(), st.st_size) && ::fsync(out.get()) == 0;
+    bool whole = out.valid() && copy_bytes(in.get(), out.get(), st.st_size) && ::fsync(out.get()) == 0;
     // A write-back that failed late shows at the close.
     if (out.valid()) whole = ::close(out.release()) == 0 && whole;
     if (whole && ::renameat(thumbs, kPart, thumbs, name) == 0) {

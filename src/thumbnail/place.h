@@ -15,6 +15,10 @@ bool place_thumbnail(const Walk& walk, const Folder& folder, const char* name, c
 // through, which a card pulled at the wrong moment keeps.
 void drop_leftover(int thumbs);
 
+// Copies `size` bytes of `from`, from where it stands, to `to`: true when every one was read
+// and written.
+bool copy_bytes(int from, int to, off_t size);
+
 // Removes the temporary file of the placement under way, if any; safe in a signal handler.
 void drop_placing();
 

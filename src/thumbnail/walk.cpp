@@ -59,9 +59,9 @@ unsigned char type_of(int folder, const dirent64& entry)
 
 int walk_folder(int fd, Path& path, const Folder* parent, const Visit* up, const Walk& walk);
 
-// This run's files in /var/tmp: its work file, and the name jhead gives it while rewriting it.
-// Whole paths, for the signal handler that removes them.
-char work_files[2][PATH_MAX];
+// This run's files in /var/tmp: its work file, the name jhead gives it while rewriting it, and
+// the copy of a source's header. Whole paths, for the signal handler that removes them.
+char work_files[3][PATH_MAX];
 
 // What the run leaves in /var/tmp, and a temporary file it was writing on the disk, removed
 // (at its end, and from the handler of a signal that ends it).
@@ -158,13 +158,15 @@ int walk_tree(char** argv, Walk walk)
     }
     char own[32];
     fit_format(own, "/var/tmp/tarnvel.%d.jpg", static_cast<int>(::getpid()));
-    if (!host::fixed_path(work_files[0], own) || !fit_format(work_files[1], "%s.t", work_files[0])) {
+    if (!host::fixed_path(work_files[0], own) || !fit_format(work_files[1], "%s.t", work_files[0]) ||
+        !fit_format(work_files[2], "%.*s.src.jpg", static_cast<int>(std::strlen(work_files[0]) - 4), work_files[0])) {
         refuse("%s: the path of %s does not fit %zu bytes", walk.option, own, sizeof work_files[0]);
         return 0;
     }
     end_on_termination(drop_own_files);
     walk.tmp = tmp.get();
     walk.work = work_files[0];
+    walk.head = work_files[2];
     // The folder named by the caller is taken as it is, links included; below it, none.
     const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const int result = fd < 0 ? 0 : walk_folder(fd, path, nullptr, nullptr, walk);
@@ -207,15 +209,15 @@ bool thumbnail_present(const Folder& folder, const char* name)
     return !S_ISREG(st.st_mode) || st.st_size != 0;
 }
 
-bool make_work_file(const Walk& walk)
+UniqueFd make_work_file(const Walk& walk, const char* path)
 {
-    if (::unlink(walk.work) != 0 && errno != ENOENT) {
-        refuse("%s: cannot remove %s: %s", walk.option, walk.work, errno_name(errno));
-        return false;
+    if (::unlink(path) != 0 && errno != ENOENT) {
+        refuse("%s: cannot remove %s: %s", walk.option, path, errno_name(errno));
+        return UniqueFd();
     }
-    UniqueFd fd(::open(walk.work, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!fd.valid()) refuse("%s: cannot make %s: %s", walk.option, walk.work, errno_name(errno));
-    return fd.valid();
+    UniqueFd fd(::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid()) refuse("%s: cannot make %s: %s", walk.option, path, errno_name(errno));
+    return fd;
 }
 
 void report_unfinished(const Walk& walk, Folder& folder, const char* program, const char* name, int status)

@@ -40,10 +40,12 @@ struct Walk {
     // Called for each regular file of class NAME_PHOTO or above, with the entry's name.
     void (*source)(const Walk& walk, Folder& folder, const char* name, int code);
     // Set by walk_tree: the device's own /var/tmp, held open, where the programs work and
-    // where a program that reads nothing on the disk starts; and in it this run's work file,
-    // "tarnvel.PID.jpg" (see make_work_file).
+    // where a program that reads nothing on the disk starts; and in it this run's files (see
+    // make_work_file): the work file "tarnvel.PID.jpg" and the copy of a source's header that
+    // jhead reads, "tarnvel.PID.src.jpg".
     int tmp;
     const char* work;
+    const char* head;
 };
 
 // Walks the folder argv[2] depth-first in directory order: regular files that are sources go
@@ -80,9 +82,10 @@ HeapBuf join(std::initializer_list<const char*> parts);
 // `name` cut at its last dot (the whole name when it has none).
 HeapBuf stem_of(const char* name);
 
-// Makes walk.work anew, empty and exclusively this run's (a link or a file put there by
-// anyone else is not written through). False, with one stderr line, when it cannot be made.
-bool make_work_file(const Walk& walk);
+// Makes the work file `path` (walk.work or walk.head) anew, empty and exclusively this run's (a
+// link or a file put there by anyone else is not written through), open for writing. Not
+// valid, with one stderr line, when it cannot be made.
+UniqueFd make_work_file(const Walk& walk, const char* path);
 
 // Says on stderr why `program` came to no end on the folder's file `name`: ended at its
 // time bound (`status` kRunTimedOut), or not started (-1, errno saying why; once a folder).

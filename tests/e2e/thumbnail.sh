@@ -86,11 +86,13 @@ check "-m started with SIGCHLD ignored makes its thumbnail" 160x120 "$(size_of "
 H=$T/hostile
 mkdir -p "$H"
 names=('a "b".jpg' '$(touch pwned1).jpg' '`touch pwned2`.jpg' 'back\slash.jpg' ' spaces  here .jpg' '-rf.jpg'
-       $'new\nline.jpg' "it's.jpg" '50%done %d.jpg' '; rm -rf ..; .jpg' '|cat.jpg' 'x[1].jpg')
+       $'new\nline.jpg' "it's.jpg" '50%done %d.jpg' '; rm -rf ..; .jpg' '|cat.jpg' 'x[1].jpg' 'x&iy.jpg')
 for n in "${names[@]}"; do cp "$T/p.jpg" "$H/$n"; done
-cp "$T/p.jpg" "$H/x&iy.jpg"
+# A stray byte before its first segment: jhead reads this photo where it is, and would take
+# "&i" in its name for the name of the file it is at.
+{ head -c 2 "$T/p.jpg"; printf x; tail -c +3 "$T/p.jpg"; } >"$H/y&iz.jpg"
 err=$(cd "$H" && private_cache "$TARNVEL" -m "$H" 2>&1 >/dev/null | grep '^tarnvel: ')
-check "-m refuses a name jhead would rewrite" "tarnvel: -m: jhead cannot take \"&i\" in a file name: $H/x&iy.jpg" "$err"
+check "-m refuses a name jhead would rewrite" "tarnvel: -m: jhead cannot take \"&i\" in a file name: $H/y&iz.jpg" "$err"
 made=0
 for n in "${names[@]}"; do [ "$(size_of "$H/.thumbnail/$n")" = 160x120 ] && made=$((made + 1)); done
 check "-m: each hostile name gets its own thumbnail" "${#names[@]}" "$made"
@@ -98,7 +100,7 @@ check "-m: nothing else in the thumbnail folder" "${#names[@]}" "$(find "$H/.thu
 check "-m: no name ran a command" "" "$(find "$T" -name 'pwned*')"
 for n in "${names[@]}"; do rm "$H/$n"; done
 private_cache "$TARNVEL" -m "$H" >/dev/null 2>&1
-check "-m removes the thumbnails of hostile names and nothing else" "./.thumbnail ./x&iy.jpg " "$(listing "$H")"
+check "-m removes the thumbnails of hostile names and nothing else" "./.thumbnail ./y&iz.jpg " "$(listing "$H")"
 
 mkdir -p "$T/rel/-photos"
 cp "$T/p.jpg" "$T/rel/-photos/p.jpg"
@@ -190,15 +192,16 @@ if [ "$(id -u)" -eq 0 ] && unshare --mount --net true 2>/dev/null; then
     check "-e: a thumbnail that is no JPEG gives no sample, not even an empty file" "./.thumbnail" "$(cd "$P" && find . -path './.thumbnail*')"
 
     # A full /var/tmp (the device's memory): jhead exits 0 with its output cut short. Whatever
-    # the room, no cut thumbnail is placed; once there is room, all are whole.
+    # the room (from too little for a thumbnail to about enough), no cut thumbnail is placed;
+    # once there is room, all are whole.
     F=$T/fulltmp
     mkdir -p "$F"
-    convert -size 320x240 xc: +noise Random "$F/n1.jpg" && jhead -mkexif "$F/n1.jpg" >/dev/null && jhead -rgt "$F/n1.jpg" >/dev/null
+    convert -seed 7 -size 320x240 xc: +noise Random "$F/n1.jpg" && jhead -mkexif "$F/n1.jpg" >/dev/null && jhead -rgt "$F/n1.jpg" >/dev/null
     (cd "$T" && cp "$F/n1.jpg" nref.src && jhead -st nref.jpg nref.src && jhead -te nref.src nref.jpg && jhead -dt nref.jpg) >/dev/null
     cp "$F/n1.jpg" "$F/n2.jpg" && cp "$F/n1.jpg" "$F/n3.jpg"
     cut=0
-    for size in 36k 44k 52k 60k; do
-        in_device "mount -t tmpfs -o size=$size tmpfs /var/tmp && \"\$TARNVEL\" -m '$F' 2>>'$T/fulltmp.err'"
+    for size in $(seq 20 4 100); do
+        in_device "mount -t tmpfs -o size=${size}k tmpfs /var/tmp && \"\$TARNVEL\" -m '$F' 2>>'$T/fulltmp.err'"
         for f in "$F"/.thumbnail/*; do [ -e "$f" ] && ! cmp -s "$f" "$T/nref.jpg" && cut=$((cut + 1)); done
         rm -rf "$F/.thumbnail"
     done

@@ -31,6 +31,11 @@ namespace {
 // A photo with an embedded thumbnail, and one without.
 const std::string kPhoto = tarnvel::test::jpeg_file({});
 const std::string kPlain = tarnvel::test::jpeg_file({.thumbnail = false});
+// What jhead reads of kPhoto: its header up to its image data, and an end of image.
+const std::string kPhotoHead = kPhoto.substr(0, kPhoto.find("\xFF\xDA") + 10) + "\xFF\xD9";
+// kPhoto with a stray byte before its image data, which jhead skips: it reads such a photo
+// whole, where it is.
+const std::string kStray = kPhoto.substr(0, kPhoto.find("\xFF\xDA")) + "x" + kPhoto.substr(kPhoto.find("\xFF\xDA"));
 // The smallest whole JPEGs: what jhead extracts from kPhoto, and what convert samples.
 const std::string kThumb = "\xFF\xD8\xFF\xDA\0\2thumb\xFF\xD9"s;
 const std::string kSample = "\xFF\xD8\xFF\xDA\0\2" "72x72\xFF\xD9"s;
@@ -69,10 +74,15 @@ std::vector<std::string> sorted(std::vector<std::string> v)
 struct Device : FakeHost {
     Device() { make_dir("/var/tmp"); }
     std::string work() const { return path("/var/tmp/tarnvel." + std::to_string(::getpid()) + ".jpg"); }
+    std::string head() const { return path("/var/tmp/tarnvel." + std::to_string(::getpid()) + ".src.jpg"); }
 };
 
-// Acts out jhead and convert in the folder they were started in: kPhoto carries an embedded
-// thumbnail (kThumb), a file that is no JPEG fails; -te and -dt mark the file they change.
+// What the last jhead -st read.
+std::string read_by_jhead;
+
+// Acts out jhead and convert in the folder they were started in: what begins as kPhoto does
+// carries an embedded thumbnail (kThumb), a file that is no JPEG fails; -te and -dt mark the
+// file they change.
 void act_out_tools(FakeHost& host)
 {
     host.on_run = [](const std::vector<std::string>& argv) {
@@ -84,8 +94,9 @@ void act_out_tools(FakeHost& host)
         if (argv[1] == "-te") std::ofstream(argv[3], std::ios::app) << "+exif";
         if (argv[1] == "-dt") std::ofstream(argv[2], std::ios::app) << "-thumb";
         if (argv[1] != "-st") return 0;
-        if (read(argv[3]) == kPhoto) std::ofstream(argv[2]) << kThumb;
-        return read(argv[3]).rfind("\xFF\xD8", 0) == 0 ? 0 : 1 << 8;
+        read_by_jhead = read(argv[3]);
+        if (read_by_jhead.rfind(kPhoto.substr(0, kPhoto.find("\xFF\xDA")), 0) == 0) std::ofstream(argv[2]) << kThumb;
+        return read_by_jhead.rfind("\xFF\xD8", 0) == 0 ? 0 : 1 << 8;
     };
 }
 
@@ -184,6 +195,7 @@ TEST(Thumbnails, MissingThumbnailCommands)
         const char* before;    // the thumbnail's content beforehand, or null: none
         long programs;         // 3: -st, -te, -dt; 1: -st made nothing
         bool thumb_dir = true; // .thumbnail exists beforehand
+        bool copied = true;    // jhead reads a copy of the header
     };
     const Case cases[] = {
         {"IMG_0001.JPG", kPhoto, "IMG_0001.JPG", nullptr, 3, false},
@@ -200,6 +212,7 @@ TEST(Thumbnails, MissingThumbnailCommands)
         {odd, kPhoto, odd, nullptr, 3},
         {"-rf.jpg", kPhoto, "-rf.jpg", nullptr, 3},
         {"50%done.jpg", kPhoto, "50%done.jpg", nullptr, 3},
+        {"stray.jpg", kStray, "stray.jpg", nullptr, 3, true, false},
         {".IMG_0001.JPG", kPhoto, nullptr, nullptr, 0, false},
         {"notes.txt", kPhoto, nullptr, nullptr, 0, false},
         {".thumbnail", kPhoto, nullptr, nullptr, 0, false},
@@ -214,12 +227,16 @@ TEST(Thumbnails, MissingThumbnailCommands)
         EXPECT_EQ(dispatch_thumbnails("-m", f.c_str()), "") << c.file;
 
         const std::string w = host.work();
-        const std::string s = std::string("./") + c.file;
-        const std::string in = " >/dev/null (in " + f + ")";
+        const std::string s = c.copied ? host.head() : std::string("./") + c.file;
+        const std::string in = " >/dev/null (in " + (c.copied ? host.path("/var/tmp") : f) + ")";
         const std::vector<std::string> all = {"run: jhead -st " + w + " " + s + in, "run: jhead -te " + s + " " + w + in,
                                               "run: jhead -dt " + w + in};
         EXPECT_EQ(host.commands, std::vector<std::string>(all.begin(), all.begin() + c.programs)) << c.file;
-        EXPECT_FALSE(fs::exists(w)) << c.file;
+        if (c.programs != 0) {
+            const bool jpeg = c.content.rfind("\xFF\xD8", 0) == 0;
+            EXPECT_EQ(read_by_jhead, !c.copied ? c.content : jpeg ? kPhotoHead : c.content.substr(0, 2)) << c.file;
+        }
+        EXPECT_TRUE(names_in(host, "/var/tmp").empty()) << c.file;
         EXPECT_EQ(fs::is_directory(host.path("/disk/.thumbnail")), c.thumb || c.thumb_dir) << c.file;
         if (!c.thumb) continue;
         const bool made = c.programs == 3 || c.before;
@@ -230,14 +247,21 @@ TEST(Thumbnails, MissingThumbnailCommands)
     }
 }
 
+// jhead puts the name of the file it is at in place of "&i" in the source that -te names: a
+// photo it must read where it is cannot have that in its name. Its header copy can.
 TEST(Thumbnails, NamesThatJheadWouldRewriteAreRefused)
 {
-    Device host;
-    host.write("/disk/x&iy.jpg", kPhoto);
-    const std::string f = host.path("/disk");
-    const std::string err = dispatch_thumbnails("-m", f.c_str());
-    EXPECT_EQ(err, "tarnvel: -m: jhead cannot take \"&i\" in a file name: " + f + "/x&iy.jpg\n");
-    EXPECT_TRUE(host.commands.empty());
+    for (const std::string* content : {&kStray, &kPhoto}) {
+        Device host;
+        act_out_tools(host);
+        host.write("/disk/x&iy.jpg", *content);
+        const std::string f = host.path("/disk");
+        const std::string err = dispatch_thumbnails("-m", f.c_str());
+        const bool refused = content == &kStray;
+        EXPECT_EQ(err, refused ? "tarnvel: -m: jhead cannot take \"&i\" in a file name: " + f + "/x&iy.jpg\n" : "");
+        EXPECT_EQ(host.commands.size(), refused ? 0u : 3u);
+        EXPECT_EQ(host.exists("/disk/.thumbnail/x&iy.jpg"), !refused);
+    }
 }
 
 TEST(Thumbnails, UnchangedTreeStartsNothing)
@@ -276,7 +300,7 @@ TEST(Thumbnails, NothingHalfMadeStays)
     };
     for (const Case& c : cases) {
         Device host;
-        host.write("/disk/a.jpg", kPhoto);
+        host.write("/disk/a.jpg", kStray);
         host.write("/disk/b.jpg", kPhoto);
         host.write("/disk/.thumbnail/.tarnvel.part", "kept by a pulled card");
         host.write("/var/tmp/tarnvel.1.jpg.t", "kept by a run that was killed");
@@ -340,9 +364,11 @@ TEST(Thumbnails, SampledThumbnailCommands)
         const std::string& content;
         bool made;     // the thumbnail exists beforehand
         long programs; // 3: -st, -st, convert; 1: -st only
+        bool copied = true; // jhead reads a copy of the header
     };
     const Case cases[] = {
         {"IMG.JPG", kPhoto, false, 3},
+        {"stray.jpg", kStray, false, 3, false},
         {"IMG.JPG", kPhoto, true, 1},
         {"IMG.JPG", kPlain, false, 0},
         {"png.jpg", png, false, 1},
@@ -359,7 +385,9 @@ TEST(Thumbnails, SampledThumbnailCommands)
         const std::string tmp = host.path("/var/tmp/tmp.jpg");
         EXPECT_EQ(dispatch_thumbnails("-e", f.c_str()), "") << c.file;
 
-        const std::string extract = "run: jhead -st " + tmp + " ./" + c.file + " >/dev/null (in " + f + ")";
+        const std::string extract = "run: jhead -st " + tmp + " " +
+                                    (c.copied ? host.head() + " >/dev/null (in " + host.path("/var/tmp")
+                                              : std::string("./") + c.file + " >/dev/null (in " + f) + ")";
         const std::vector<std::string> all = {extract, extract,
                                               "run: convert jpeg:" + tmp + " -sample 72x72! " + host.work() + " (in " +
                                                   host.path("/var/tmp") + ")"};
@@ -367,7 +395,7 @@ TEST(Thumbnails, SampledThumbnailCommands)
         if (c.made || c.programs == 3) {
             EXPECT_EQ(host.read(std::string("/disk/.thumbnail/") + c.file), c.made ? "old" : kSample);
         }
-        EXPECT_FALSE(fs::exists(host.work())) << c.file;
+        for (const std::string& left : names_in(host, "/var/tmp")) EXPECT_EQ(left, "tmp.jpg") << c.file;
     }
 }
 
