@@ -55,6 +55,7 @@ echo "\$*" >>"$T/started"
 EOF2
 out=$(in_device '"$TARNVEL" -onetime_init')
 check "-onetime_init announces itself" "===onetime_init===" "$out"
-for _ in 1 2 3 4 5 6 7 8 9 10; do [ "$(wc -l <"$T/started" 2>/dev/null)" = 2 ] && break; sleep 0.5; done
+# The two starts run in the background: waited for, at most a minute.
+for _ in $(seq 600); do [ "$(wc -l <"$T/started" 2>/dev/null)" = 2 ] && break; sleep 0.1; done
 check "-onetime_init starts the storage daemon and the web watchdog" "$(printf -- '-3\n-c')" "$(sort "$T/started")"
 finish
