@@ -32,6 +32,8 @@ check "-9 set without its text writes nothing" "$(untouched | od -An -c)" "$(in_
 err=$(in_proc '"$TARNVEL" -9 set KEY='"$(head -c 60 /dev/zero | tr '\0' v)"' 42 2>&1 >/dev/null')
 check "-9 set with a text too long: one stderr line" "1 tarnvel: " "$(printf '%s\n' "$err" | wc -l) ${err:0:9}"
 check "-9 set with a text too long writes nothing" "$(untouched | od -An -c)" "$(written)"
+in_proc '"$TARNVEL" -9 set KEY='"$(head -c 60 /dev/zero | tr '\0' v)"' 42 2>&-'
+check "-9 set with a text too long and stderr closed writes nothing" "$(untouched | od -An -c)" "$(written)"
 if command -v strace >/dev/null; then
     out=$(in_proc 'strace -qq -e trace=openat,write "$TARNVEL" -9 chk K=v 2>&1 >/dev/null' | grep -Eo '"/proc/OTP", O_[A-Z_|]*|"chk.*, 60\) = 60$')
     check "-9 opens /proc/OTP read-write, non-blocking, and writes the 60 bytes at once" \
@@ -58,4 +60,9 @@ check "-onetime_init announces itself" "===onetime_init===" "$out"
 # The two starts run in the background: waited for, at most a minute.
 for _ in $(seq 600); do [ "$(wc -l <"$T/started" 2>/dev/null)" = 2 ] && break; sleep 0.1; done
 check "-onetime_init starts the storage daemon and the web watchdog" "$(printf -- '-3\n-c')" "$(sort "$T/started")"
+# With a stdout nobody reads (a handler that timed out), the daemons are started all the same.
+: >"$T/started"
+in_device 'in_state deadout "$TARNVEL" -onetime_init'
+for _ in $(seq 600); do [ "$(wc -l <"$T/started" 2>/dev/null)" = 2 ] && break; sleep 0.1; done
+check "-onetime_init with a stdout nobody reads still starts both" "$(printf -- '-3\n-c')" "$(sort "$T/started")"
 finish

@@ -153,6 +153,17 @@ run_until third requests 9 -c &
 run_until refused starts 5 -c &
 run_until hung starts 2 -c &
 run_until presence "${presence[@]}" &
+# The loopback down and without its address: every connect fails at once (ENETUNREACH), which
+# says nothing of webs. -c starts webs each cycle (a new one cannot take the port and ends) and
+# kills nothing, watched for 60 s of the device's own time.
+device loopdown answer
+in_case loopdown "$case_lib"'
+    start_server
+    ip addr flush dev lo && ip link set lo down
+    "$TARNVEL" -c 2>/dev/null &
+    sleep 60
+    kill $!
+    kill -0 "$(awk "NR == 1 { print \$2 }" "$T/starts")" && echo alive >"$T/first"' &
 
 # The quick cases meanwhile.
 device lookup stay
@@ -209,6 +220,12 @@ out=$(in_case reinit "$case_lib"'
 check "-o with 123: says so, stops webs by name, removes the pid file, starts webs" \
     "reinit webs |killall webs,rm -rf /var/run/webs.pid,webs,gone" \
     "$out|$(paste -sd, "$d/calls"),$([ -e "$d/var/run/webs.pid" ] && echo there || echo gone)"
+printf '123\n' >"$d/var/run/webs.pid"
+: >"$d/calls"
+in_case reinit "$case_lib"'
+    in_state deadout "$TARNVEL" -o
+    settle "$T/calls" 3'
+check "-o with a stdout nobody reads: still restarts webs" "killall webs,rm -rf /var/run/webs.pid,webs" "$(paste -sd, "$d/calls")"
 
 wait
 
@@ -272,6 +289,11 @@ meanwhile=$(awk -v b="$(cat "$d/began")" -v k="$killed" '$1 > b && (k == "" || $
 echo "# hung webs: killed after $took s of probing; webs started $meanwhile times before"
 check "hung webs: killed once, 34 s or more after the first probe, nothing started before, then restarted" \
     "1 yes 0 2" "$(line_count "$d/killed") $(awk -v t="$took" 'BEGIN { print (t >= 34) ? "yes" : "no" }') $meanwhile $(line_count "$d/starts")"
+
+d="$T/c/loopdown"
+echo "# loopback down: webs started $(($(line_count "$d/starts") - 1)) times in 60 s"
+check "loopback down: the serving webs is never killed, webs started again and again" "alive yes" \
+    "$(cat "$d/first" 2>/dev/null) $([ "$(line_count "$d/starts")" -ge 8 ] && echo yes)"
 
 # The presence watchdog: quiet for 60 s, then webs started once and found afterwards (where
 # strace shows the looks).
