@@ -67,7 +67,8 @@ struct Source {
 // jhead never looks at.
 bool copy_header(const Walk& walk, int fd, const thumbnail::Header& header)
 {
-    if (header.read == thumbnail::kUnknown || header.read > kHeaderBound) return false;
+    // kUnknown lies past the bound too.
+    if (header.read > kHeaderBound) return false;
     UniqueFd out = thumbnail::make_work_file(walk, walk.head);
     const bool copied = out.valid() && thumbnail::copy_bytes(fd, out.get(), header.read) &&
                         (!header.jpeg || ::write(out.get(), "\xFF\xD9", 2) == 2) && ::close(out.release()) == 0;
