@@ -222,20 +222,6 @@ if [ "$(id -u)" -eq 0 ] && unshare --mount --net true 2>/dev/null; then
             "$(size_of "$X/photos/.thumbnail/a.jpg") $([ -e "$X/ran" ] && echo yes || echo no)"
     done
 
-    # convert reads nothing on the disk and starts where the device owns: a stranger's "jpeg:"
-    # (a link to /) and configuration files beside the photo are never looked at.
-    if command -v strace >/dev/null && native "convert's look-ups"; then
-        C=$T/lookups
-        mkdir -p "$C"
-        cp "$T/p.jpg" "$C/a.jpg"
-        ln -s / "$C/jpeg:"
-        for f in delegates policy colors type; do echo '<x/>' >"$C/$f.xml"; done
-        in_device "strace -f -qq -y -e trace=%file,fchdir -o '$T/convert.trace' \"\$TARNVEL\" -e '$C' 2>/dev/null"
-        convert_pid=$(grep -m1 'execve("[^"]*/convert"' "$T/convert.trace" | cut -d' ' -f1)
-        check "-e: convert starts in /var/tmp, looks at nothing beside the photo" "/var/tmp 0" \
-            "$(grep "^$convert_pid .*fchdir(" "$T/convert.trace" | sed 's/.*<\(.*\)>.*/\1/') $(grep "^$convert_pid " "$T/convert.trace" | grep -c "$C")"
-    fi
-
     # Renames racing both walks: the photo folder and its thumbnail folder swapped, as fast as
     # the kernel lets a stranger, with links to a folder off the disk (which holds a photo).
     R=$T/race
