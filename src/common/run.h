@@ -15,14 +15,14 @@ inline constexpr int kOwnFolder = -1;
 // Starts argv[0] with the vector `argv`, which ends in a null entry, and waits for it. A bare
 // name is looked up in the absolute folders of PATH only ("/bin:/usr/bin" when PATH is unset),
 // here, before anything of the child changes, and the program started by that path: an empty
-// or relative entry would name the folder it starts in. With `quiet` its stdout goes to /dev/null. stdout is flushed first so the
-// tool's lines and the child's stay in order. With a `limit` of 1 s or more, a program still
-// running after `limit` seconds is killed (SIGKILL): a program that hangs on a hostile file
-// cannot hold the tool for ever. Unless `folder` is kOwnFolder, the program starts in the
-// folder that descriptor holds open, so a name relative to it ("./NAME") stays in that folder
-// however the paths leading to it are renamed meanwhile. Returns the wait status, -1 when the
-// program could not be started (or not in `folder`; errno then says why), or kRunTimedOut.
-// The program gets SIGPIPE's default disposition back.
+// or relative entry would name the folder it starts in. With `quiet` its stdout goes to
+// /dev/null. stdout is flushed first so the tool's lines and the child's stay in order. With a
+// `limit` of 1 s or more, a program still running after `limit` seconds is killed (SIGKILL): a
+// program that hangs on a hostile file cannot hold the tool for ever. Unless `folder` is
+// kOwnFolder, the program starts in the folder that descriptor holds open, so a name relative
+// to it ("./NAME") stays in that folder however the paths leading to it are renamed meanwhile.
+// Returns the wait status, -1 when the program could not be started (or not in `folder`; errno
+// then says why), or kRunTimedOut. The program gets SIGPIPE's default disposition back.
 int run_program(const char* const argv[], bool quiet, unsigned limit, int folder);
 
 // Runs `text` through /bin/sh -c and waits for it, like system(3). A shell that cannot be

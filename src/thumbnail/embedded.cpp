@@ -149,8 +149,6 @@ Header read_header(ReadAt read_at, void* source)
 
 Header read_header(int fd) { return read_header(pread_at, &fd); }
 
-Embedded embedded_thumbnail(ReadAt read_at, void* source) { return read_header(read_at, source).thumbnail; }
-
 bool whole_jpeg(ReadAt read_at, void* source)
 {
     const Header header = read_header(read_at, source);

@@ -41,9 +41,6 @@ inline constexpr std::uint32_t kUnknown = 0xFFFFFFFF;
 Header read_header(ReadAt read_at, void* source);
 Header read_header(int fd);
 
-// The thumbnail answer alone, for the bytes that `read_at` gives.
-Embedded embedded_thumbnail(ReadAt read_at, void* source);
-
 // Whether the bytes are a whole JPEG: from the start-of-image marker, segments whose lengths
 // fit lead to a start of scan, and an end-of-image marker follows it (anything may follow that:
 // many cameras pad their thumbnails). A JPEG cut short anywhere is not whole.

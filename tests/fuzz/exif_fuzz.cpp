@@ -27,7 +27,7 @@ long read_at(void* source, std::uint32_t offset, unsigned char* buf, std::size_t
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     Bytes bytes{data, size};
-    tarnvel::thumbnail::embedded_thumbnail(read_at, &bytes);
+    tarnvel::thumbnail::read_header(read_at, &bytes);
     tarnvel::thumbnail::whole_jpeg(read_at, &bytes);
     return 0;
 }
