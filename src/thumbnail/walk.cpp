@@ -60,7 +60,8 @@ unsigned char type_of(int folder, const dirent64& entry)
 int walk_folder(int fd, Path& path, const Folder* parent, const Visit* up, const Walk& walk);
 
 // This run's files in /var/tmp: its work file, the name jhead gives it while rewriting it, and
-// the copy of a source's header. Whole paths, for the signal handler that removes them.
+// the copy of a source's header ("tarnvel.PID" and the endings below). Whole paths, for the
+// signal handler that removes them.
 char work_files[3][PATH_MAX];
 
 // What the run leaves in /var/tmp, and a temporary file it was writing on the disk, removed
@@ -156,12 +157,15 @@ int walk_tree(char** argv, Walk walk)
         ::flock(tmp.get(), LOCK_EX);
         drop_gone_runs(tmp.get());
     }
-    char own[32];
-    fit_format(own, "/var/tmp/tarnvel.%d.jpg", static_cast<int>(::getpid()));
-    if (!host::fixed_path(work_files[0], own) || !fit_format(work_files[1], "%s.t", work_files[0]) ||
-        !fit_format(work_files[2], "%.*s.src.jpg", static_cast<int>(std::strlen(work_files[0]) - 4), work_files[0])) {
-        refuse("%s: the path of %s does not fit %zu bytes", walk.option, own, sizeof work_files[0]);
-        return 0;
+    static constexpr const char* kEndings[] = {".jpg", ".jpg.t", ".src.jpg"};
+    static_assert(sizeof kEndings / sizeof kEndings[0] == sizeof work_files / sizeof work_files[0]);
+    for (std::size_t i = 0; i < sizeof work_files / sizeof work_files[0]; ++i) {
+        char own[40];
+        fit_format(own, "/var/tmp/tarnvel.%d%s", static_cast<int>(::getpid()), kEndings[i]);
+        if (!host::fixed_path(work_files[i], own)) {
+            refuse("%s: the path of %s does not fit %zu bytes", walk.option, own, sizeof work_files[i]);
+            return 0;
+        }
     }
     end_on_termination(drop_own_files);
     walk.tmp = tmp.get();
