@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <string_view>
 #include <unistd.h>
 
@@ -23,6 +22,7 @@ namespace {
 // Disks have logical blocks of 512 to 4096 bytes: whole 4 KiB from the start, into a buffer
 // aligned to 4 KiB, suit every disk, and hold the boot sector and the ext2 superblock.
 constexpr std::size_t kDirectUnit = 4096;
+alignas(kDirectUnit) unsigned char head[kDirectUnit];
 
 // Where a file system keeps its signature, and the marks that tell one of its kind from
 // another. The boot sector's kinds come first: a mounted FAT rewrites its allocation table,
@@ -39,23 +39,17 @@ constexpr Kind kKinds[] = {
     {3, "NTFS    ", 72, 8},          // NTFS: volume serial number
     {82, "FAT32   ", 67, 15},        // FAT32: volume serial number and label
     {54, "FAT", 39, 15},             // FAT12 and FAT16: volume serial number and label
-    {1080, "\x53\xEF", 1128, 16},  // ext2/3/4: the superblock's magic; the file system's UUID
+    {1080, "\x53\xEF", 1128, 16},    // ext2/3/4: the superblock's magic; the file system's UUID
 };
 
-// Reads `size` bytes of the open device `fd` straight from its medium (with at least the
-// first kDirectUnit bytes); `id`, when given, gets their identity. The result is what a read
-// of `size` bytes would have given.
+// Reads `size` bytes of the open device `fd` straight from its medium, from its first
+// kDirectUnit bytes (no caller asks for more); `id`, when given, gets their identity. The
+// result is what a read of `size` bytes would have given.
 int read_medium(int fd, const char* path, unsigned flags, int size, Identity* id)
 {
-    if (size <= 0) return -1;
-    const std::size_t want = (static_cast<std::size_t>(size) + kDirectUnit - 1) / kDirectUnit * kDirectUnit;
-    HeapBuf buf(want + kDirectUnit - 1);
-    if (!buf) return -1;
-    void* aligned = buf.get();
-    std::size_t room = buf.size();
-    auto* head = static_cast<unsigned char*>(std::align(kDirectUnit, want, aligned, room));
+    if (size <= 0 || static_cast<std::size_t>(size) > sizeof head) return -1;
     drop_page_cache();
-    const ssize_t got = ::read(fd, head, want);
+    const ssize_t got = ::read(fd, head, sizeof head);
     if (id != nullptr) *id = identify(head, got > 0 ? static_cast<std::size_t>(got) : 0);
     const int result = got < size ? static_cast<int>(got) : size;
     if ((flags & SD_DUMP) && result == size)

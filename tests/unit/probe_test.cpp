@@ -93,6 +93,7 @@ TEST(Probe, ReadDropsTheCacheAndReadsOnce)
         {"/dev/sda1 /dev/sdb1", 0, 128, 100, 2},
         {"/dev/sda1", SD_LAST, 0, -1, 0},
         {"/dev/sda1", SD_LAST, -5, -1, 0},
+        {"/dev/sda1", SD_LAST, 4097, -1, 0},
         {"/dev/sdz1", SD_LAST, 128, -1, 0},
     };
     for (const Case& c : cases) {
