@@ -113,8 +113,8 @@ card_mount
 show 'cat /proc/partitions'
 show 'grep /var/tmp/usb /proc/mounts'
 m=$(mark)
-expect "the storage daemon probes /dev/sda1 with a raw read of 128 bytes" "$(within 60)" \
-    'traced_since $m | grep -q "</dev/sda1>, .*, 128) = 128"'
+expect "the storage daemon probes /dev/sda1 with a raw read straight from the card" "$(within 60)" \
+    'traced_since $m | grep -q "</dev/sda1>, .*, 4096) = 4096"'
 excerpt "The storage daemon's system calls (strace):" \
     'traced_since $m | grep -m2 -E "\"/dev/sda1\"|</dev/sda1>, "'
 expect "it dropped the page cache first (\"1\" written to /proc/sys/vm/drop_caches)" 1 \

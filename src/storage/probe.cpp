@@ -22,7 +22,7 @@ namespace {
 // Disks have logical blocks of 512 to 4096 bytes: whole 4 KiB from the start, into a buffer
 // aligned to 4 KiB, suit every disk, and hold the boot sector and the ext2 superblock.
 constexpr std::size_t kDirectUnit = 4096;
-alignas(kDirectUnit) unsigned char head[kDirectUnit];
+alignas(kDirectUnit) unsigned char medium_head[kDirectUnit];
 
 // Where a file system keeps its signature, and the marks that tell one of its kind from
 // another. The boot sector's kinds come first: a mounted FAT rewrites its allocation table,
@@ -47,13 +47,13 @@ constexpr Kind kKinds[] = {
 // result is what a read of `size` bytes would have given.
 int read_medium(int fd, const char* path, unsigned flags, int size, Identity* id)
 {
-    if (size <= 0 || static_cast<std::size_t>(size) > sizeof head) return -1;
+    if (size <= 0 || static_cast<std::size_t>(size) > sizeof medium_head) return -1;
     drop_page_cache();
-    const ssize_t got = ::read(fd, head, sizeof head);
-    if (id != nullptr) *id = identify(head, got > 0 ? static_cast<std::size_t>(got) : 0);
+    const ssize_t got = ::read(fd, medium_head, sizeof medium_head);
+    if (id != nullptr) *id = identify(medium_head, got > 0 ? static_cast<std::size_t>(got) : 0);
     const int result = got < size ? static_cast<int>(got) : size;
     if ((flags & SD_DUMP) && result == size)
-        dump_h(path, head, nullptr, static_cast<std::uint32_t>(size), DUMP_TRAIL_NEWLINE,
+        dump_h(path, medium_head, nullptr, static_cast<std::uint32_t>(size), DUMP_TRAIL_NEWLINE,
                static_cast<int>(flags >> 8));
     return result;
 }

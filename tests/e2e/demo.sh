@@ -13,7 +13,7 @@ events=(
     "the storage daemon looks for disks /dev/sda to /dev/sdf: none is there yet"
     "the watchdog probes webs and webs answers"
     "the storage daemon asks the kernel to re-read /dev/sda's partition table"
-    "the storage daemon probes /dev/sda1 with a raw read of 128 bytes"
+    "the storage daemon probes /dev/sda1 with a raw read straight from the card"
     "while /dev/sda1 is mounted, two passes leave /dev/sda's table alone"
     "tarnvel -b made Music, Photos, Videos and Documents"
     "each photo got its embedded thumbnail (160x120) in a .thumbnail folder beside it"
