@@ -23,6 +23,10 @@ inline constexpr int kSync = O_SYNC;
 // 0x4080; spelled by name, because on x86-64 the bit 0x4000 is O_DIRECT, which makes small
 // unaligned reads fail.
 inline constexpr int kRawOpen = O_RDONLY | O_NONBLOCK | kSync;
+// The raw read of a medium: the same open, straight to the medium past the page cache. A
+// mounted file system pins the pages of its first blocks in the cache, where a plain read of
+// them would be answered long after the card has left its slot.
+inline constexpr int kDirectOpen = kRawOpen | O_DIRECT;
 // Flash and /proc/OTP opens.
 inline constexpr int kReadNonBlock = O_RDONLY | O_NONBLOCK;
 inline constexpr int kReadWriteNonBlock = O_RDWR | O_NONBLOCK;
@@ -42,6 +46,7 @@ static_assert(O_NONBLOCK == 0x80, "MIPS O_NONBLOCK");
 // The device's raw word 0x4080 carries O_SYNC's own bit without O_DSYNC; the kernel adds
 // O_DSYNC whenever that bit is set, so O_SYNC by name (0x4010 here) opens the same way.
 static_assert((kRawOpen & ~O_DSYNC) == 0x4080, "the device's raw open word");
+static_assert(O_DIRECT == 0x8000, "MIPS O_DIRECT");
 static_assert(kReadWriteNonBlock == 0x82, "the /proc/OTP open word");
 static_assert(BLKRRPART == 0x2000125F, "MIPS BLKRRPART");
 static_assert(BLKFLSBUF == 0x20001261, "MIPS BLKFLSBUF");

@@ -1,9 +1,10 @@
 // Mount-table reconciliation, the heart of the storage daemon. Each pass brings three views of
 // the removable disks into step: the partitions the kernel lists in /proc/partitions, their
 // mounts in /proc/mounts and the mount-point folders under /var/tmp/usb. It removes folders no
-// mount uses, has usbmount unmount what is stale or no longer answers a small raw read, and
-// asks the kernel to re-read the partition tables of the disks that are unmounted or absent,
-// so that newly inserted media appear. Mounting itself is done outside this program.
+// mount uses, has usbmount unmount what is stale, no longer answers a small raw read or
+// answers it with another card's file system, and asks the kernel to re-read the partition
+// tables of the disks that are unmounted or absent, so that newly inserted media appear.
+// Mounting itself is done outside this program.
 #include "storage/mounts.h"
 
 #include "common/fixed.h"
@@ -13,6 +14,7 @@
 #include "storage/probe.h"
 #include "storage/sweeper.h"
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -108,13 +110,33 @@ void unmount(const char* mount_path)
         refuse("-3: cannot start usbmount for %s: %s", folder + 3, errno_name(errno));
 }
 
-// Whether the slot's partition answers a raw read of `probe_size` bytes.
-bool answers(const disk_slot& slot, int probe_size)
+// A partition that answered a pass's probe, and the file system it held.
+struct Seen {
+    char dev_name[kDevNameSize];
+    Identity id;
+};
+using SeenList = std::array<Seen, kSlots>;
+// Those of the last pass, each in the slot it had. A card swapped for another between two
+// passes answers the next probe with another file system: stale, like a pulled one.
+SeenList seen{};
+
+// Whether the partition in slot `i` answers a raw read of `probe_size` bytes with the file
+// system that it held when it answered the pass before (`before`), if it did.
+bool answers(std::size_t i, int probe_size, const SeenList& before)
 {
+    const disk_slot& slot = table[i];
     // Holds "/dev/sd" and the widest name, so the path is always whole.
     char device[sizeof kDiskPrefix - 1 + kDevNameSize];
     fit_format(device, "%s%s", kDiskPrefix, slot.dev_name);
-    return op_sd(device, SD_OP_READ, SD_LAST, probe_size) == probe_size;
+    Identity id;
+    if (probe_medium(device, probe_size, id) != probe_size) return false;
+    for (const Seen& last : before) {
+        if (std::strcmp(last.dev_name, slot.dev_name) == 0 && last.id != id) return false;
+    }
+    seen[i].id = id;
+    // Fits: the field is as wide as the slot's.
+    fit_copy(seen[i].dev_name, slot.dev_name);
+    return true;
 }
 
 // A folder stays when the walk over the named slots stops at a mount path: one that holds the
@@ -185,6 +207,10 @@ int check_mnt(int probe_size)
 
     sweep_mount_points(kept_by_slots, nullptr);
 
+    // Only what answers this pass is remembered for the next one: a card mounted again later
+    // is taken as it is then.
+    const SeenList before = seen;
+    seen = SeenList{};
     for (std::size_t i = 0; i < kSlots && in_use(table[i]); ++i) {
         disk_slot& slot = table[i];
         if (!named(slot)) {
@@ -192,7 +218,7 @@ int check_mnt(int probe_size)
             unmount(slot.mount_path);
             continue;
         }
-        if (mounted(slot) && !answers(slot, probe_size)) {
+        if (mounted(slot) && !answers(i, probe_size, before)) {
             unmount(slot.mount_path);
             slot.mount_path[0] = '\0';
         }

@@ -29,9 +29,10 @@ extern disk_slot table[kSlots];
 
 // One pass of the storage daemon: the partitions, their mounts and the folders under
 // /var/tmp/usb brought into step. Each mounted partition must answer a raw read of
-// `probe_size` bytes; what is stale or does not answer goes to usbmount, and the disks that
-// are unmounted or absent (letters a to f) have their partition tables re-read. Returns the
-// result of that re-read.
+// `probe_size` bytes, straight from its medium, with the file system it held at the last
+// pass; what is stale, does not answer or holds another file system goes to usbmount, and the
+// disks that are unmounted or absent (letters a to f) have their partition tables re-read.
+// Returns the result of that re-read.
 int check_mnt(int probe_size);
 
 // Records the mount path of each "/dev/sd" line of /proc/mounts in the slot of its partition;

@@ -57,7 +57,7 @@ void drop_placing()
     if (placing >= 0) drop_leftover(placing);
 }
 
-bool place_thumbnail(const Walk& walk, const Folder& folder, const char* name, const char* work)
+bool place_thumbnail(const Walk& walk, Folder& folder, const char* name, const char* work)
 {
     UniqueFd in(::open(work, O_RDONLY | O_CLOEXEC));
     struct stat st;
@@ -77,6 +77,7 @@ bool place_thumbnail(const Walk& walk, const Folder& folder, const char* name, c
     if (out.valid()) whole = ::close(out.release()) == 0 && whole;
     if (whole && ::renameat(thumbs, kPart, thumbs, name) == 0) {
         placing = -1;
+        folder.renamed = true;
         return true;
     }
     // errno 0: a write that wrote nothing, which only a full card does.

@@ -8,8 +8,8 @@ namespace tarnvel::thumbnail {
 // Copies the finished thumbnail `work` (a file of the device's own) into the folder's open
 // thumbnail folder as `name`. True when it stands there whole; false when `work` is missing
 // or empty (nothing was made), or, with one stderr line, when it is no whole JPEG or could not
-// be written.
-bool place_thumbnail(const Walk& walk, const Folder& folder, const char* name, const char* work);
+// be written. The rename reaches the card when the walk closes the thumbnail folder.
+bool place_thumbnail(const Walk& walk, Folder& folder, const char* name, const char* work);
 
 // Removes from the open thumbnail folder `thumbs` the temporary file that a thumbnail passes
 // through, which a card pulled at the wrong moment keeps.

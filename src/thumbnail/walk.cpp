@@ -85,6 +85,18 @@ void drop_gone_runs(int tmp)
     }
 }
 
+// Closes the folder's thumbnail folder, flushing first what was renamed into it, and the folder
+// itself when the thumbnail folder was made in it: once for a batch of new thumbnails. What
+// cannot be flushed (a pulled card) was said by the writes that failed on it.
+void close_thumbnails(Folder& folder)
+{
+    if (folder.thumbs.valid() && (folder.renamed || folder.made)) (void)::fsync(folder.thumbs.get());
+    if (folder.made) (void)::fsync(folder.fd);
+    folder.renamed = folder.made = false;
+    folder.thumbs.reset();
+    if (folder.thumbs_state == Folder::Thumbs::open) folder.thumbs_state = Folder::Thumbs::unknown;
+}
+
 // Walks the sub-folder `name` of `current`, whose path is in `path`.
 void descend(Folder& current, const char* name, Path& path, const Visit& here, const Walk& walk)
 {
@@ -103,8 +115,7 @@ void descend(Folder& current, const char* name, Path& path, const Visit& here, c
     // Only the cleanup enters a thumbnail folder: a temporary file that a pulled card kept goes.
     if (walk.cleanup && std::strcmp(name, kThumbs) == 0) drop_leftover(sub);
     // The thumbnail folder is opened again when a later source asks for it.
-    current.thumbs.reset();
-    if (current.thumbs_state == Folder::Thumbs::open) current.thumbs_state = Folder::Thumbs::unknown;
+    close_thumbnails(current);
     path.text[length] = '/';
     std::memcpy(path.text + length + 1, name, added);
     path.length = length + added;
@@ -137,6 +148,7 @@ int walk_folder(int fd, Path& path, const Folder* parent, const Visit* up, const
             descend(current, name, path, here, walk);
         }
     }
+    close_thumbnails(current);
     return ::close(owned.release());
 }
 
@@ -189,6 +201,7 @@ bool open_thumbnails(const Walk& walk, Folder& folder)
             return false;
         }
         fd = ::openat(folder.fd, kThumbs, kFolderFlags);
+        folder.made = true;
     }
     if (fd < 0) {
         // O_NOFOLLOW meets a link as ELOOP, O_DIRECTORY anything else as ENOTDIR.

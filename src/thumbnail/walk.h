@@ -25,6 +25,12 @@ struct Folder {
     UniqueFd thumbs;
     // A program failed to start here, and that was said: once is enough for a folder.
     bool start_failed;
+    // Changes to flush to the card before the thumbnail folder is closed, so that a power cut
+    // leaves no thumbnail (nor the thumbnail folder) where the card's check would put it in
+    // lost+found or in the card's root: thumbnails renamed into the thumbnail folder, and the
+    // thumbnail folder made in this one.
+    bool renamed = false;
+    bool made = false;
 };
 
 struct Walk {

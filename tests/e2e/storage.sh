@@ -42,8 +42,11 @@ one_pass() {
 
 # What a traced run did: the /dev/sd paths it opened, in order, with the outcome of the open.
 opened() { grep -o 'openat(AT_FDCWD, "/dev/sd[^"]*", [^)]*) = [-0-9]*' "$T/trace.$1" | sed 's/.*"\(.*\)".*= \(-*[0-9]*\)$/\1:\2/;s/:[0-9][0-9]*$/:ok/;s/:-1$/:no/' | tr '\n' ' '; }
-# The reads of the probe size and their results.
-probes() { grep -o 'read([0-9]*, .*, 128) = [-0-9]*' "$T/trace.$1" | sed 's/.*= //' | tr '\n' ' '; }
+# The probe's reads, the first read after each open of a partition, as "COUNT:RESULT" (4 KiB
+# for the 128 bytes asked, on a device opened for reads past the page cache); and the opens
+# for such reads.
+probes() { awk '/openat\(AT_FDCWD, "\/dev\/sd[a-z][0-9]"/ { open = 1 } open && / read\(/ { sub(/.*, /, ""); sub(/\) *= /, ":"); printf "%s ", $0; open = 0 }' "$T/trace.$1"; }
+direct() { grep -c 'openat(AT_FDCWD, "/dev/sd[a-z][0-9]", O_RDONLY|O_NONBLOCK|O_SYNC|O_DIRECT' "$T/trace.$1"; }
 rescans() { grep -o 'ioctl([0-9]*, BLKRRPART) *= .*' "$T/trace.$1" | sed 's/.*= //' | tr '\n' ' '; }
 # The cache drops: "1" written to /proc/sys/vm/drop_caches right after opening it; and the
 # programs executed, the tool itself being the first.
@@ -61,7 +64,7 @@ mkdir -p "$T/var/tmp/usb/"{sda1,sdc1,.hidden}
 in_device "mount -t tmpfs /dev/sda1 /var/tmp/usb/sda1 && $(one_pass -3 whole)"
 check "whole pass: probe /dev/sda1, rescan sdb to sdf in order" \
     "/dev/sda1:ok /dev/sdb:no /dev/sdc:no /dev/sdd:no /dev/sde:no /dev/sdf:no " "$(opened whole)"
-check "whole pass: the probe reads 128 bytes" "128 " "$(probes whole)"
+check "whole pass: the probe reads straight from the medium" "4096:4096 |1" "$(probes whole)|$(direct whole)"
 check "whole pass: one cache drop, and no program started" "1|" "$(drops whole)|$(started "$T/trace.whole")"
 check "whole pass: no wait, then 5 s of rest" "5 " "$(sleeps whole)"
 check "whole pass: nothing for usbmount" "" "$(log whole)"
@@ -121,7 +124,8 @@ grep -c " /var/tmp/usb/" /proc/mounts >"$T/usb.mounted"
 '
 check "healthy disk: both partitions probed, sda covered, sdb to sdf rescanned" \
     "/dev/sda1:ok /dev/sda2:ok /dev/sdb:no /dev/sdc:no /dev/sdd:no /dev/sde:no /dev/sdf:no " "$(opened healthy)"
-check "healthy disk: both probes read 128 bytes, two cache drops" "128 128 |2" "$(probes healthy)|$(drops healthy)"
+check "healthy disk: both probes read straight from the medium, two cache drops" "4096:4096 4096:4096 |2|2" \
+    "$(probes healthy)|$(direct healthy)|$(drops healthy)"
 check "healthy disk: nothing for usbmount" "" "$(log healthy)"
 check "pulled: the probe fails, /dev/sda is rescanned in the same pass" \
     "/dev/sda1:no /dev/sda2:ok /dev/sda:ok /dev/sdb:no /dev/sdc:no /dev/sdd:no /dev/sde:no /dev/sdf:no " "$(opened pulled)"

@@ -74,6 +74,14 @@ if command -v strace >/dev/null; then
     private_cache "$TARNVEL" -m "$U" >/dev/null 2>&1
     private_cache strace -f -qq -e trace=execve -o "$T/trace" "$TARNVEL" -m "$U" >/dev/null 2>&1
     check "-m on an unchanged tree starts one jhead per document, nothing else" "$(command -v jhead)" "$(started "$T/trace")"
+
+    # Each new thumbnail is flushed before its rename; after the renames, the thumbnail folder
+    # once, and the folder it was made in.
+    mkdir -p "$T/flush"
+    for i in 1 2 3; do cp "$T/p.jpg" "$T/flush/p$i.jpg"; done
+    private_cache strace -qq -y -e signal=none -e trace=fsync -o "$T/fsyncs" "$TARNVEL" -m "$T/flush" >/dev/null 2>&1
+    check "-m flushes each thumbnail, then its thumbnail folder once and the folder it was made in" \
+        "$(printf '%s\n' .thumbnail/.tarnvel.part{,,} .thumbnail "")" "$(sed -E "s|^fsync\([0-9]+<$T/flush/?(.*)>\).*|\1|" "$T/fsyncs")"
 fi
 
 # Started with SIGCHLD ignored (a parent's setting that exec keeps), -m still sees its programs end.

@@ -235,4 +235,27 @@ std::string pointer_text(const void* p)
     return buf;
 }
 
+std::string card_head(const std::string& kind, char mark)
+{
+    std::string head(4096, '\0');
+    // Where each format keeps its signature, and its marks (offset and length).
+    struct Format {
+        const char* kind;
+        std::size_t at;
+        std::string signature;
+        std::size_t marks_at, marks;
+    };
+    const Format formats[] = {
+        {"fat16", 54, "FAT16   ", 39, 15}, {"fat32", 82, "FAT32   ", 67, 15}, {"exfat", 3, "EXFAT   ", 100, 4},
+        {"ntfs", 3, "NTFS    ", 72, 8},    {"ext2", 1080, "\x53\xEF", 1128, 16},
+    };
+    for (const Format& f : formats) {
+        if (kind != f.kind) continue;
+        head.replace(f.at, f.signature.size(), f.signature);
+        head.replace(f.marks_at, f.marks, f.marks, mark);
+        if (kind != "ext2") head.replace(510, 2, "\x55\xAA");
+    }
+    return head;
+}
+
 } // namespace tarnvel::test

@@ -89,6 +89,10 @@ void expect_steady(int times, const std::function<void()>& body, std::size_t hea
 // An entry of FakeHost::ioctls: the request in hex and the path of the descriptor.
 std::string ioctl_line(unsigned long request, const std::string& path);
 
+// The first 4 KiB of a card formatted `kind` ("fat16", "fat32", "exfat", "ntfs" or "ext2";
+// anything else: no file system), with every byte of its serial, label or UUID `mark`.
+std::string card_head(const std::string& kind, char mark);
+
 // Formats a pointer as the tool's %p does.
 std::string pointer_text(const void* p);
 

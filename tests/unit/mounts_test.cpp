@@ -205,6 +205,46 @@ TEST(CheckMnt, ShortProbeReadUnmounts)
     EXPECT_EQ(d.rescanned(), "abcdef");
 }
 
+// A pass remembers the file system of each partition that answered: a card swapped for
+// another between two passes is stale, one that is read again as it was is not.
+TEST(CheckMnt, ACardSwappedBetweenTwoPassesIsStale)
+{
+    const std::string fat = test::card_head("fat32", 'a'), ext2 = test::card_head("ext2", 'a');
+    struct Case {
+        const char* what;
+        std::vector<std::string> cards; // what sda1 holds at each pass; "": its read fails
+        std::string unmounted;          // the passes, from 0, that had usbmount unmount it
+    };
+    const Case cases[] = {
+        {"the same card", {fat, fat, fat}, ""},
+        {"another card of the same kind, then kept", {fat, test::card_head("fat32", 'b'), test::card_head("fat32", 'b')}, "1"},
+        {"a card of another kind", {fat, ext2}, "1"},
+        {"a failed read forgets the card: the next one mounted is taken as it is", {fat, "", ext2, ext2}, "1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Device d;
+        d.host.write("/proc/partitions", partitions({"sda", "sda1"}));
+        // A pass with nothing mounted before and after: no other test's card is remembered.
+        const auto forget = [&] {
+            d.host.write("/proc/mounts", "");
+            check_mnt(128);
+        };
+        forget();
+        std::string unmounted;
+        for (std::size_t pass = 0; pass < c.cards.size(); ++pass) {
+            d.host.commands.clear();
+            d.host.write("/dev/sda1", c.cards[pass].empty() ? "x" : c.cards[pass]);
+            d.host.write("/proc/mounts", vfat("/dev/sda1", "/var/tmp/usb/sda1"));
+            check_mnt(128);
+            if (d.host.commands == std::vector<std::string>{usbmount("sda1")}) unmounted += std::to_string(pass);
+            else EXPECT_TRUE(d.host.commands.empty()) << pass;
+        }
+        EXPECT_EQ(unmounted, c.unmounted);
+        forget();
+    }
+}
+
 TEST(CheckMnt, TheWaitRereadsTheMounts)
 {
     Device d({"a1"});

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -13,9 +14,15 @@
 
 using namespace tarnvel;
 using tarnvel::test::capture_stdout;
+using tarnvel::test::card_head;
 using tarnvel::test::FakeHost;
 
 namespace {
+
+Identity identity_of(const std::string& card, std::size_t len = 4096)
+{
+    return identify(reinterpret_cast<const unsigned char*>(card.data()), len);
+}
 
 std::string rescan_of(const FakeHost& host, const std::string& dev)
 {
@@ -86,6 +93,7 @@ TEST(Probe, ReadDropsTheCacheAndReadsOnce)
         {"/dev/sda1 /dev/sdb1", 0, 128, 100, 2},
         {"/dev/sda1", SD_LAST, 0, -1, 0},
         {"/dev/sda1", SD_LAST, -5, -1, 0},
+        {"/dev/sda1", SD_LAST, 4097, -1, 0},
         {"/dev/sdz1", SD_LAST, 128, -1, 0},
     };
     for (const Case& c : cases) {
@@ -141,8 +149,39 @@ TEST(Probe, ReadSdPart)
     EXPECT_EQ(host.ioctls.back(), rescan_of(host, "/dev/sda"));
 }
 
-// A real block device: the probe's small read must succeed on it (an O_DIRECT open would
-// refuse a 128-byte read into an unaligned buffer).
+TEST(Probe, IdentityTellsCardsApartButNotAFileSystemFromItself)
+{
+    // `changed` is `card` as its mounted file system rewrites it: changing the bytes at `at`.
+    const auto changed = [](std::string card, std::size_t at, std::size_t n) { return card.replace(at, n, n, '\x7e'); };
+    const std::string fat16 = card_head("fat16", 'a'), fat32 = card_head("fat32", 'a'), ext2 = card_head("ext2", 'a');
+    struct Case {
+        const char* what;
+        std::string first, then;
+        bool same;
+    };
+    const Case cases[] = {
+        {"FAT16, another serial or label", fat16, card_head("fat16", 'b'), false},
+        {"FAT32, another serial or label", fat32, card_head("fat32", 'b'), false},
+        {"exFAT, another serial", card_head("exfat", 'a'), card_head("exfat", 'b'), false},
+        {"NTFS, another serial", card_head("ntfs", 'a'), card_head("ntfs", 'b'), false},
+        {"ext2, another UUID", ext2, card_head("ext2", 'b'), false},
+        {"the same marks on another kind", fat16, ext2, false},
+        {"FAT16: its dirty flag, and its allocation table where ext2 keeps its UUID", fat16,
+         changed(changed(fat16, 37, 1), 512, 3584).replace(1080, 2, "\x53\xEF"), true},
+        {"FAT32: its dirty flag and its FSInfo sector", fat32, changed(changed(fat32, 65, 1), 512, 512), true},
+        {"exFAT: its volume flags and use", card_head("exfat", 'a'), changed(card_head("exfat", 'a'), 106, 7), true},
+        {"ext2: its superblock's counters and state, its group descriptors", ext2,
+         changed(changed(ext2, 1024, 56), 1082, 46).replace(2048, 100, 100, '\x01'), true},
+        {"no file system known", std::string(4096, 'p'), std::string(4096, 'q'), true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(identity_of(c.first) == identity_of(c.then), c.same) << c.what;
+    EXPECT_NE(identity_of(fat16), Identity{});
+    EXPECT_EQ(identity_of(ext2, 1100), Identity{}) << "a read cut short";
+}
+
+// A real block device: the probe's small read must succeed on it, and reach its medium past
+// the page cache (a mounted file system pins its first blocks there: a card that left its slot
+// would go on answering from them).
 TEST(Probe, RealBlockDeviceReadsTheProbeSize)
 {
     if (::geteuid() != 0 || ::access("/dev/loop-control", F_OK) != 0 || std::system("command -v losetup >/dev/null") != 0)
@@ -165,6 +204,18 @@ TEST(Probe, RealBlockDeviceReadsTheProbeSize)
         ASSERT_EQ(::mknod(host.path("/dev/sda").c_str(), S_IFBLK | 0600, st.st_rdev), 0);
         std::string list = "/dev/sda";
         EXPECT_EQ(op_sd(list.data(), SD_OP_READ, SD_LAST, 128), 128);
+        // The device's cache holds one card, its medium (the file behind it) another. The
+        // kernel empties a device's cache at its last close: it is held open, as a mount does.
+        const std::string a = card_head("fat32", 'a'), b = card_head("fat32", 'b');
+        std::ofstream(image, std::ios::binary | std::ios::in) << a;
+        std::string cached(4096, '\0');
+        std::ifstream held(host.path("/dev/sda"), std::ios::binary);
+        held.read(cached.data(), 4096);
+        EXPECT_EQ(cached, a);
+        std::ofstream(image, std::ios::binary | std::ios::in) << b;
+        Identity id;
+        EXPECT_EQ(probe_medium("/dev/sda", 128, id), 128);
+        EXPECT_EQ(id, identity_of(b));
     }
     std::system(("losetup -d " + loopdev).c_str());
     ::unlink(image);
