@@ -1,7 +1,7 @@
 # shellcheck shell=bash
 # Builds the emulated device, sourced by scripts/system-test: a big-endian MIPS32 kernel from
 # Debian's linux-source-6.1, a static busybox and a static jhead from Debian's sources against
-# the device's uClibc-ng, the static tool, the card (a disk image with photos) and the initramfs.
+# the device's uClibc-ng, the static tool, the cards (disk images with photos) and the initramfs.
 # Each piece is kept in $SYSTEM_BUILD under a folder named by a hash of what it is made from,
 # so a second run builds nothing. Every build's output goes to a log beside it; a failed build
 # shows the log's end.
@@ -148,16 +148,23 @@ build_tool() {
         "$TRIPLE-strip" -o "$TOOL" "$SYSTEM_BUILD/tool/tarnvel"
 }
 
+# The first sector of the cards' one partition, as a camera lays them out.
+CARD_START=2048
+
 # build_card: $SYSTEM_BUILD/card-KEY/card.img, the SD card: a 16 MiB disk with one ext2
 # partition holding photos from a camera (each with an embedded thumbnail), a thumbnail whose
-# photo was deleted, and a 2500-byte file x.exe. Made from files alone (no loop device).
+# photo was deleted, and a 2500-byte file x.exe. Beside it $FAT_CARD, a second card: a 16 MiB
+# disk with one FAT partition holding the 20 photos of $FAT_FILES/DCIM/100TARNV. Made from
+# files alone (no loop device, nothing mounted).
 build_card() {
     CARD=$SYSTEM_BUILD/card-$(key "${BASH_SOURCE[0]}")/card.img
+    FAT_CARD=${CARD%/*}/fat.img
+    FAT_FILES=${CARD%/*}/fat-files
     [ -f "$CARD" ] && return
     local dir=${CARD%/*} files
     files=$dir/files
     rm -rf "$dir"
-    mkdir -p "$files/DCIM/100TARNV/.thumbnail"
+    mkdir -p "$files/DCIM/100TARNV/.thumbnail" "$FAT_FILES/DCIM/100TARNV"
     local photo
     for photo in IMG_0001.JPG:red-blue IMG_0002.JPG:yellow-green; do
         convert -size 320x240 "gradient:${photo#*:}" "$files/DCIM/100TARNV/${photo%:*}"
@@ -166,9 +173,16 @@ build_card() {
     done
     convert -size 160x120 xc:gray "$files/DCIM/100TARNV/.thumbnail/IMG_0009.JPG"
     head -c 2500 /dev/urandom >"$files/x.exe"
-    truncate -s 16M "$dir/card.img.new"
-    printf 'label: dos\n2048,,83\n' | sfdisk -q "$dir/card.img.new" >/dev/null
-    logged "$dir/mke2fs.log" mke2fs -t ext2 -L CARD -d "$files" -E offset=$((2048 * 512)) \
+    for photo in $(seq 10001 10020); do
+        convert -size 160x120 -seed "$photo" plasma: "$FAT_FILES/DCIM/100TARNV/IMG_${photo#1}.JPG"
+    done
+    truncate -s 16M "$FAT_CARD" "$dir/card.img.new"
+    printf 'label: dos\n%d,,e\n' "$CARD_START" | sfdisk -q "$FAT_CARD" >/dev/null
+    logged "$dir/mkfs.fat.log" mkfs.vfat -n PHOTOS --offset "$CARD_START" "$FAT_CARD" $((15 * 1024)) &&
+        logged "$dir/mcopy.log" mcopy -s -i "$FAT_CARD@@$((CARD_START * 512))" "$FAT_FILES/DCIM" ::/ ||
+        return
+    printf 'label: dos\n%d,,83\n' "$CARD_START" | sfdisk -q "$dir/card.img.new" >/dev/null
+    logged "$dir/mke2fs.log" mke2fs -t ext2 -L CARD -d "$files" -E offset=$((CARD_START * 512)) \
         "$dir/card.img.new" 15M || return
     mv "$dir/card.img.new" "$CARD"
 }
@@ -196,8 +210,8 @@ build_initramfs() {
     "$KERNEL_DIR/gen_init_cpio" "$list" >"$1"
 }
 
-# system_build: every piece, built where missing; sets KERNEL_DIR, BUSYBOX_DIR, JHEAD_DIR, TOOL
-# and CARD.
+# system_build: every piece, built where missing; sets KERNEL_DIR, BUSYBOX_DIR, JHEAD_DIR, TOOL,
+# CARD, FAT_CARD and FAT_FILES.
 system_build() {
     mkdir -p "$SYSTEM_BUILD"
     build_kernel || return

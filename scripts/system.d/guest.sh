@@ -9,6 +9,8 @@
 MTDPARTS='mtdparts="mtdram test device:4M(boot),64k(kernel),64k(backup)"'
 GUEST_NO=0
 GUEST_DRIVES=0
+# The drive of the card reader that is plugged in: its medium is the card.
+READER_DRIVE=card
 QEMU_PID=
 CONSOLE_PID=
 
@@ -79,7 +81,11 @@ monitor() {
 reader_in() { monitor "device_add usb-storage,id=cardreader,drive=card,removable=on"; }
 
 # card_insert IMAGE: the card, the disk image IMAGE, goes into the reader.
-card_insert() { monitor "change card $1 raw"; }
+card_insert() { monitor "change $READER_DRIVE $1 raw"; }
+
+# card_eject: the card is taken out of the reader, which stays plugged in; the kernel learns of
+# it only when it next asks the reader.
+card_eject() { monitor "eject -f $READER_DRIVE"; }
 
 # reader_out: the card reader is pulled, with its card.
 reader_out() { monitor "device_del cardreader"; }
@@ -88,8 +94,9 @@ reader_out() { monitor "device_del cardreader"; }
 # the reader that was pulled went with it: it gets a new one.
 reader_back() {
     GUEST_DRIVES=$((GUEST_DRIVES + 1))
-    monitor "drive_add 0 if=none,id=card$GUEST_DRIVES,file=$1,format=raw" &&
-        monitor "device_add usb-storage,id=cardreader,drive=card$GUEST_DRIVES,removable=on"
+    READER_DRIVE=card$GUEST_DRIVES
+    monitor "drive_add 0 if=none,id=$READER_DRIVE,file=$1,format=raw" &&
+        monitor "device_add usb-storage,id=cardreader,drive=$READER_DRIVE,removable=on"
 }
 
 # guest_stop: the emulator quits (it is killed if it does not within 10 s), and the console's
